@@ -1,0 +1,25 @@
+.PHONY: all setup build test demo bench fuzz clean
+
+all: build
+
+setup:
+	scripts/setup
+
+build: setup
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build
+
+test: setup
+	scripts/test
+
+demo: build
+	scripts/demo
+
+bench: setup
+	scripts/bench
+
+fuzz: setup
+	scripts/fuzz
+
+clean:
+	rm -rf build build-asan build-bench build-fuzz

@@ -1,6 +1,7 @@
 #include "protocol/decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/log.h"
@@ -207,6 +208,28 @@ void dropPart(std::vector<uint8_t>& buffer, int32_t& partSize, MemoryBudget& bud
   partSize = -1;
 }
 
+// A part of an object or variable body. The last part decodes whatever has
+// been assembled; the buffer goes then, whatever the result.
+template <typename Table, typename Decode>
+int storeElementPart(Protocol& p, Table& table, uint32_t id, size_t offset, const uint8_t* bytes, size_t n, bool last,
+                     Decode decode) {
+  ClientState& s = p.state;
+  auto* e = table.contains(id) ? table.edit(id, s.budget) : nullptr;
+  if (!e) return 1;
+  bool stored = storePart(e->partBuffer, e->partSize, s.budget, offset, bytes, n);
+  if (!last) return stored ? 0 : 1;
+  if (!stored) {
+    dropPart(e->partBuffer, e->partSize, s.budget);
+    return 1;
+  }
+  std::vector<uint8_t> whole = std::move(e->partBuffer);
+  size_t size = static_cast<size_t>(e->partSize);
+  s.budget.give(whole.size());
+  e->partBuffer.clear();
+  e->partSize = -1;
+  return decode(p, id, whole.data(), size);
+}
+
 int decodeText(Protocol& p, WireReader& r) {
   ClientState& s = p.state;
   uint32_t id = 0;
@@ -245,42 +268,10 @@ int decodePart(Protocol& p, uint16_t type, WireReader& r) {
     return 0;
   }
 
-  if (type == MessageType::OBJECT_PART || type == MessageType::OBJECT_LAST_PART) {
-    ObjectEntry* e = s.pObjList.contains(id) ? s.pObjList.edit(id, s.budget) : nullptr;
-    if (!e) return 1;
-    bool stored = storePart(e->partBuffer, e->partSize, s.budget, offset, bytes, n);
-    if (type == MessageType::OBJECT_PART) return stored ? 0 : 1;
-    // The last part decodes whatever has been assembled, then the buffer goes.
-    int result = 1;
-    if (stored) {
-      std::vector<uint8_t> whole = std::move(e->partBuffer);
-      size_t size = static_cast<size_t>(e->partSize);
-      s.budget.give(whole.size());
-      e->partBuffer.clear();
-      e->partSize = -1;
-      result = decodeObjectBody(p, id, whole.data(), size);
-    } else {
-      dropPart(e->partBuffer, e->partSize, s.budget);
-    }
-    return result;
-  }
-
-  VariableEntry* e = s.pVarList.contains(id) ? s.pVarList.edit(id, s.budget) : nullptr;
-  if (!e) return 1;
-  bool stored = storePart(e->partBuffer, e->partSize, s.budget, offset, bytes, n);
-  if (type == MessageType::VARIABLE_PART) return stored ? 0 : 1;
-  int result = 1;
-  if (stored) {
-    std::vector<uint8_t> whole = std::move(e->partBuffer);
-    size_t size = static_cast<size_t>(e->partSize);
-    s.budget.give(whole.size());
-    e->partBuffer.clear();
-    e->partSize = -1;
-    result = decodeVariableBody(p, id, whole.data(), size);
-  } else {
-    dropPart(e->partBuffer, e->partSize, s.budget);
-  }
-  return result;
+  if (type == MessageType::OBJECT_PART || type == MessageType::OBJECT_LAST_PART)
+    return storeElementPart(p, s.pObjList, id, offset, bytes, n, type == MessageType::OBJECT_LAST_PART, decodeObjectBody);
+  return storeElementPart(p, s.pVarList, id, offset, bytes, n, type == MessageType::VARIABLE_LAST_PART,
+                          decodeVariableBody);
 }
 
 }  // namespace
@@ -409,7 +400,8 @@ int decodeMessage(Protocol& p, const uint8_t* bytes, size_t length) {
       s.textCount = texts;
       s.variableCount = variables;
       s.homeScreen = home;
-      s.infoReceived = 1;
+      // Read by the control thread while it waits for this reply.
+      std::atomic_ref<uint8_t>(s.infoReceived).store(1);
       return 0;
     }
     case MessageType::TEXT: return decodeText(p, r);

@@ -1,10 +1,11 @@
-// okt-decode: plays a recorded session of OKT notifications through the
-// client's receive path and prints what the client then holds.
+// okt-decode: shows what the client holds after it has downloaded a device.
 //
-//   okt-decode [FILE|-]
+//   okt-decode [FILE|-]                 play a recorded session
+//   okt-decode --device demo|FILE.json  connect to an emulated device
 //
-// The input holds one notification per line in hexadecimal (spaces allowed);
-// '#' starts a comment. The first INFO sizes the tables as a connect would.
+// A recorded session holds one notification per line in hexadecimal (spaces
+// allowed); '#' starts a comment. The first INFO sizes the tables as a
+// connect would.
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/in_process_client.h"
 #include "platform/log.h"
 #include "protocol/decoder.h"
 #include "protocol/protocol.h"
@@ -93,7 +95,33 @@ void printTables(const ClientState& s) {
 
 }  // namespace
 
+int fromDevice(const std::string& which) {
+  emu::DeviceDescription d;
+  std::string error;
+  bool loaded = which == "demo" ? emu::loadDemoDevice(d, error) : emu::loadDeviceDescription(which, d, error);
+  if (!loaded) {
+    std::fprintf(stderr, "okt-decode: %s\n", error.c_str());
+    return 2;
+  }
+  std::printf("Connected to the emulated device \"%s\" (%s)\n\n", d.name.c_str(), d.address.c_str());
+  emu::InProcessClient client(std::move(d));
+  if (!client.connect()) {
+    std::fprintf(stderr, "okt-decode: the device did not answer GET_INFO\n");
+    return 1;
+  }
+  std::printf("%zu requests sent\n\n", client.sent.size());
+  printTables(client.p.state);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--device") {
+    if (argc < 3) {
+      std::fprintf(stderr, "usage: okt-decode --device demo|FILE.json\n");
+      return 2;
+    }
+    return fromDevice(argv[2]);
+  }
   std::string path = argc > 1 ? argv[1] : "-";
   std::ifstream file;
   std::istream* in = &std::cin;

@@ -1,0 +1,23 @@
+# Writes a C++ source that holds files as byte arrays.
+#   cmake -DOUT=file.cpp -DBASE=dir -DNAMESPACE=ns -DTABLE=name -DFILES="a|b" -P embed_files.cmake
+# Paths in the table are relative to BASE.
+string(REPLACE "|" ";" FILES "${FILES}")
+set(body "// Generated from the files named below; do not edit.\n#include <cstddef>\n\nnamespace ${NAMESPACE} {\n\n")
+set(entries "")
+set(index 0)
+foreach(f IN LISTS FILES)
+  file(READ "${f}" hex HEX)
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR size "${hexlen} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x..,){32})" "\\1\n" bytes "${bytes}")
+  file(RELATIVE_PATH rel "${BASE}" "${f}")
+  string(APPEND body "static const unsigned char file${index}[] = {\n${bytes}0};\n")
+  string(APPEND entries "  {\"${rel}\", file${index}, ${size}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "\nstruct EmbeddedFile {\n  const char* path;\n  const unsigned char* data;\n  std::size_t size;\n};\n\n")
+string(APPEND body "extern const EmbeddedFile ${TABLE}[] = {\n${entries}  {nullptr, nullptr, 0}};\n\n}  // namespace ${NAMESPACE}\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")

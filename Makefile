@@ -22,4 +22,4 @@ fuzz: setup
 	scripts/fuzz
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz

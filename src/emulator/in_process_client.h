@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <thread>
 
 #include "emulator/emulator.h"
 #include "emulator/loopback_link.h"
@@ -25,9 +26,11 @@ class InProcessClient {
       sent.emplace_back(b, b + n);
       return link.write(b, n);
     };
-    // requestInfo waits for INFO; keep decoding meanwhile as the client thread would.
+    // requestInfo waits for INFO; keep decoding meanwhile as the client
+    // thread would. The same wait runs on the link's thread when the queue
+    // is full: that one only waits.
     p.hooks.sleep = [this](uint32_t ms) {
-      drainReceiveQueue(p);
+      if (std::this_thread::get_id() == owner_) drainReceiveQueue(p);
       platform::sleepMs(ms);
     };
     link.start();
@@ -82,6 +85,9 @@ class InProcessClient {
   Emulator emulator;
   LoopbackLink link;
   std::vector<std::vector<uint8_t>> sent;
+
+ private:
+  std::thread::id owner_ = std::this_thread::get_id();
 };
 
 }  // namespace okt::emu

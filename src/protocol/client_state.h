@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -101,6 +102,12 @@ struct ClientState {
   // Everything the peripheral makes us store is paid for from here.
   MemoryBudget budget;
 };
+
+// infoReceived is set by the client thread's decoder and read by the control
+// thread while it waits for INFO.
+inline uint8_t infoArrived(const ClientState& s) {
+  return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(s.infoReceived)).load();
+}
 
 // Table lifetime (connect and disconnect).
 bool allocateObjectTable(ClientState& s, uint32_t count);

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/pixel_buffer.h"
+#include "protocol/client_state.h"
+
+namespace okt {
+
+// A password prompt as the dialog needs it: texts already looked up, so the
+// window system never reads the protocol tables.
+struct PasswordRequest {
+  uint32_t promptId = 0;
+  std::string title;  // empty: the dialog's own fallback caption
+  std::string label;
+  uint16_t options = 0;
+  uint16_t allowedChars = 0;
+  uint8_t maxLength = 0;
+};
+
+struct PopupRequest {
+  uint32_t popupId = 0;
+  std::string title;
+  std::string message;
+  uint32_t iconId = 0xFFFFFF;
+  std::vector<std::string> buttonLabels;
+};
+
+// Dialog results, as a modal dialog ends.
+constexpr int kDialogOk = 1;
+constexpr int kDialogCancel = 2;
+
+// What the protocol client needs from the window system. Called from the
+// client and control threads; the modal calls block their caller until the
+// user has answered on the GUI thread, everything else returns at once.
+class UiHost {
+ public:
+  virtual ~UiHost() = default;
+
+  // The display area's client rectangle in pixels.
+  virtual ViewRect displayRect() = 0;
+  // Shows a finished frame of the display area.
+  virtual void presentFrame(const PixelBuffer& frame) = 0;
+
+  virtual void enablePrevPage(bool enable) = 0;
+  virtual void enableNextPage(bool enable) = 0;
+  virtual void enableBack(bool enable) = 0;
+  virtual void enablePageBox(bool enable) = 0;
+  // n = 0xFFFFFFFF: no page (a screen).
+  virtual void showPageNumber(uint32_t n) = 0;
+  virtual void disableNavigation() = 0;
+
+  // A modal message box captioned "ERROR".
+  virtual void errorBox(const std::string& text) = 0;
+  // The password dialog; `entry` holds what was typed. kDialogOk or kDialogCancel.
+  virtual int passwordDialog(const PasswordRequest& request, std::string& entry) = 0;
+  // The pop-up window; `selectedButton` is the index of the button pressed, or -1.
+  virtual int popupDialog(const PopupRequest& request, int32_t& selectedButton) = 0;
+};
+
+// Draws the displays (screens, menus, lock screens) and presents them.
+class DisplayRenderer {
+ public:
+  virtual ~DisplayRenderer() = default;
+  virtual void redrawScreen(uint32_t id) = 0;
+  virtual void redrawMenu(uint32_t id) = 0;
+  virtual void drawLock(uint32_t id) = 0;
+};
+
+}  // namespace okt

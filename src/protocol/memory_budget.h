@@ -11,7 +11,8 @@ class MemoryBudget {
  public:
   static constexpr size_t kDefaultLimit = size_t{128} << 20;
 
-  explicit MemoryBudget(size_t limit = kDefaultLimit) : limit_(limit) {}
+  MemoryBudget() = default;
+  explicit MemoryBudget(size_t limit) : limit_(limit) {}
 
   bool take(size_t bytes) {
     if (bytes > limit_ - used_) return false;
@@ -32,7 +33,7 @@ class MemoryBudget {
   void setLimit(size_t limit) { limit_ = limit; }
 
  private:
-  size_t limit_;
+  size_t limit_ = kDefaultLimit;
   size_t used_ = 0;
 };
 

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "images/jpeg_decoder.h"
+#include "picture_makers.h"
+
+namespace okt {
+namespace {
+
+using test::JpegOptions;
+using test::makeJpeg;
+
+class Jpeg : public ::testing::Test {
+ protected:
+  JpegResult decode(const std::vector<uint8_t>& data) {
+    jpegInit(*ctx);
+    return jpegDecode(*ctx, data.data(), static_cast<uint32_t>(data.size()));
+  }
+  std::unique_ptr<JpegContext> ctx = std::make_unique<JpegContext>();
+};
+
+TEST_F(Jpeg, SignatureIsChecked) {
+  EXPECT_EQ(decode({}), NotJpeg);
+  EXPECT_EQ(decode({0xFF}), NotJpeg);
+  EXPECT_EQ(decode({0xFF, 0xD9, 0, 0}), NotJpeg);
+  EXPECT_EQ(decode({0xFF, 0xD8}), SyntaxError);  // nothing after the start
+}
+
+TEST_F(Jpeg, UnsupportedVariantsAreRefused) {
+  JpegOptions progressive;
+  progressive.progressive = true;
+  EXPECT_EQ(decode(makeJpeg(progressive)), Unsupported);
+
+  auto base = makeJpeg({});
+  long sof = test::findMarker(base, 0xC0);
+  ASSERT_GT(sof, 0);
+  struct Mutation {
+    const char* name;
+    long at;
+    uint8_t value;
+    JpegResult result;
+  };
+  const Mutation mutations[] = {
+      {"12-bit samples", sof + 4, 12, Unsupported},
+      {"two components", sof + 9, 2, Unsupported},
+      {"four components", sof + 9, 4, Unsupported},
+      {"sampling factor 3", sof + 11, 0x32, Unsupported},
+      {"sampling factor 0", sof + 11, 0x02, SyntaxError},
+      {"quantisation table 4", sof + 12, 4, SyntaxError},
+      {"height 0", sof + 5, 0, SyntaxError},
+  };
+  for (const Mutation& m : mutations) {
+    auto bad = base;
+    bad[static_cast<size_t>(m.at)] = m.value;
+    if (std::string(m.name) == "height 0") bad[static_cast<size_t>(m.at + 1)] = 0;
+    EXPECT_EQ(decode(bad), m.result) << m.name;
+  }
+
+  long sos = test::findMarker(base, 0xDA);
+  auto partial = base;
+  partial[static_cast<size_t>(sos + 4)] = 1;  // a scan holding one component of three
+  EXPECT_EQ(decode(partial), Unsupported);
+  auto spectral = base;
+  size_t ss = static_cast<size_t>(sos + 5 + 2 * 3);
+  spectral[ss + 1] = 5;  // spectral end 5
+  EXPECT_EQ(decode(spectral), Unsupported);
+
+  long dht = test::findMarker(base, 0xC4);
+  auto table2 = base;
+  table2[static_cast<size_t>(dht + 4)] = 0x02;  // DC table 2
+  EXPECT_EQ(decode(table2), Unsupported);
+  long dqt = test::findMarker(base, 0xDB);
+  auto wide = base;
+  wide[static_cast<size_t>(dqt + 4)] = 0x10;  // 16-bit values
+  EXPECT_EQ(decode(wide), SyntaxError);
+  auto other = base;
+  other[static_cast<size_t>(sof + 1)] = 0xC1;  // extended sequential frame
+  EXPECT_EQ(decode(other), Unsupported);
+}
+
+TEST_F(Jpeg, TooSmallChromaIsRefusedAndJustEnoughDecodes) {
+  JpegOptions tiny;
+  tiny.width = 4;
+  tiny.height = 8;
+  EXPECT_EQ(decode(makeJpeg(tiny)), Unsupported);  // chroma 2 samples wide
+  tiny.width = tiny.height = 5;
+  EXPECT_EQ(decode(makeJpeg(tiny)), Ok);  // chroma 3 x 3
+  EXPECT_EQ(jpegWidth(*ctx), 5);
+  EXPECT_EQ(jpegHeight(*ctx), 5);
+  EXPECT_EQ(jpegImageSize(*ctx), 75);
+}
+
+TEST_F(Jpeg, GreyWithSamplingFactorsDecodesCompact) {
+  JpegOptions grey;
+  grey.components = 1;
+  grey.width = 37;
+  grey.height = 21;
+  auto data = makeJpeg(grey);
+  long sof = test::findMarker(data, 0xC0);
+  data[static_cast<size_t>(sof + 11)] = 0x22;  // factors 2 x 2 in the header
+  ASSERT_EQ(decode(data), Ok);
+  EXPECT_EQ(jpegIsColour(*ctx), 0);
+  EXPECT_EQ(jpegImageSize(*ctx), 37 * 21);
+  int w, h, c;
+  auto ref = test::libjpegDecode(makeJpeg(grey), w, h, c);
+  EXPECT_GT(test::psnr(jpegPixels(*ctx), ref.data(), ref.size()), 40.0);  // rows right after each other
+}
+
+TEST_F(Jpeg, RestartMarkersMustCountUpAndResetPrediction) {
+  JpegOptions o;
+  o.restartInterval = 2;
+  o.width = 96;
+  auto data = makeJpeg(o);
+  ASSERT_EQ(decode(data), Ok);
+  int w, h, c;
+  auto ref = test::libjpegDecode(data, w, h, c);
+  EXPECT_GT(test::psnr(jpegPixels(*ctx), ref.data(), ref.size()), 30.0);
+  // Renumber the second restart marker.
+  int seen = 0;
+  for (size_t i = test::findMarker(data, 0xDA); i + 1 < data.size(); ++i)
+    if (data[i] == 0xFF && (data[i + 1] & 0xF8) == 0xD0 && ++seen == 2) {
+      data[i + 1] = 0xD5;
+      break;
+    }
+  EXPECT_EQ(decode(data), SyntaxError);
+}
+
+TEST_F(Jpeg, DataEndingInsideTheScanIsAnError) {
+  auto data = makeJpeg({});
+  long sos = test::findMarker(data, 0xDA);
+  data.resize(static_cast<size_t>(sos) + 40);
+  EXPECT_EQ(decode(data), SyntaxError);
+}
+
+TEST_F(Jpeg, SegmentsBeforeTheScanAreSkippedAndNothingAfterIsRead) {
+  auto data = makeJpeg({});
+  std::vector<uint8_t> extra = {0xFF, 0xE5, 0x00, 0x05, 'a', 'b', 'c', 0xFF, 0xFE, 0x00, 0x03, 'z'};
+  data.insert(data.begin() + 2, extra.begin(), extra.end());
+  data.resize(data.size() - 2);  // no EOI
+  EXPECT_EQ(decode(data), Ok);
+}
+
+TEST_F(Jpeg, AFlatBlockWithDcSixtyFourGivesOneHundredThirtySix) {
+  // One 8 x 8 grey block: DC difference 1 with quantiser 64, no AC.
+  std::vector<uint8_t> j = {0xFF, 0xD8,
+                            0xFF, 0xDB, 0x00, 0x43, 0x00};
+  for (int i = 0; i < 64; ++i) j.push_back(64);
+  // SOF0: 8 bits, 8 x 8, one component, factors 1x1, table 0.
+  for (uint8_t b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00}) j.push_back(b);
+  // DC table 0: one code of length 1 -> symbol 1 (one extra bit). AC table 0: one code of length 1 -> symbol 0 (end).
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) j.push_back(b);
+  for (int i = 0; i < 15; ++i) j.push_back(0);
+  j.push_back(0x01);
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}) j.push_back(b);
+  for (int i = 0; i < 15; ++i) j.push_back(0);
+  j.push_back(0x00);
+  for (uint8_t b : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) j.push_back(b);
+  // Bits: DC code 0, extra bit 1 (value +1), AC code 0 (end of block), padding ones.
+  j.push_back(0b01011111);
+  j.push_back(0xFF);
+  j.push_back(0xD9);
+  ASSERT_EQ(decode(j), Ok);
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(jpegPixels(*ctx)[i], 136) << i;
+}
+
+TEST_F(Jpeg, HugePicturesAreRefusedBeforeAnyAllocation) {
+  auto data = makeJpeg({});
+  long sof = test::findMarker(data, 0xC0);
+  for (int k : {5, 6, 7, 8}) data[static_cast<size_t>(sof + k)] = 0xFF;  // 65535 x 65535
+  EXPECT_EQ(decode(data), OutOfMemory);
+}
+
+// Against libjpeg-turbo on pictures of several sizes and samplings: close,
+// not equal (the upsampling and rounding differ). PSNR is printed.
+TEST_F(Jpeg, CloseToLibjpegTurbo) {
+  struct Case {
+    const char* name;
+    JpegOptions o;
+    double floor;
+  };
+  auto opts = [](int w, int h, int comps, int hs, int vs, int rst) {
+    JpegOptions o;
+    o.width = w, o.height = h, o.components = comps, o.hSamp = hs, o.vSamp = vs, o.restartInterval = rst;
+    return o;
+  };
+  const Case cases[] = {
+      {"4:2:0 64x48", opts(64, 48, 3, 2, 2, 0), 36},      {"4:2:0 333x177", opts(333, 177, 3, 2, 2, 0), 38},
+      {"4:2:2 120x90", opts(120, 90, 3, 2, 1, 0), 38},    {"4:4:4 101x67", opts(101, 67, 3, 1, 1, 0), 50},
+      {"grey 250x130", opts(250, 130, 1, 1, 1, 0), 55},   {"4:2:0 restarts 160x120", opts(160, 120, 3, 2, 2, 3), 38},
+      {"4:4:4 restarts 40x40", opts(40, 40, 3, 1, 1, 1), 50},
+  };
+  for (const Case& c : cases) {
+    auto data = makeJpeg(c.o);
+    ASSERT_EQ(decode(data), Ok) << c.name;
+    int w, h, comps;
+    auto ref = test::libjpegDecode(data, w, h, comps);
+    ASSERT_EQ(jpegWidth(*ctx), w);
+    ASSERT_EQ(jpegHeight(*ctx), h);
+    ASSERT_EQ(jpegImageSize(*ctx), static_cast<int>(ref.size()));
+    double p = test::psnr(jpegPixels(*ctx), ref.data(), ref.size());
+    std::printf("  PSNR %-24s %.1f dB\n", c.name, p);
+    EXPECT_GT(p, c.floor) << c.name;
+  }
+}
+
+TEST_F(Jpeg, OneContextDecodesOnePictureAfterAnother) {
+  JpegOptions grey;
+  grey.components = 1;
+  auto g = makeJpeg(grey);
+  auto colour = makeJpeg({});
+  ASSERT_EQ(decode(colour), Ok);
+  ASSERT_EQ(decode(g), Ok);
+  EXPECT_EQ(jpegIsColour(*ctx), 0);
+  ASSERT_EQ(decode({0xFF, 0xD8, 0xFF}), SyntaxError);
+  EXPECT_EQ(jpegWidth(*ctx), 0);  // nothing of the last picture is left
+  ASSERT_EQ(decode(colour), Ok);
+  EXPECT_EQ(jpegIsColour(*ctx), 1);
+}
+
+}  // namespace
+}  // namespace okt

@@ -1,5 +1,6 @@
 #include "images/jpeg_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace okt {
@@ -19,24 +20,14 @@ constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                  58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-inline uint8_t clip(int x) { return x < 0 ? 0 : (x > 0xFF ? 0xFF : static_cast<uint8_t>(x)); }
+inline uint8_t clip(int x) { return static_cast<uint8_t>(std::min(std::max(x, 0), 0xFF)); }
 
 // Buffers up to this size stay allocated for the next picture.
-constexpr size_t kKeepBytes = size_t{4} << 20;
+constexpr size_t kKeepBytes = size_t{16} << 20;
 
-void dropBuffer(std::vector<uint8_t>& v) {
-  v.clear();
-  if (v.capacity() > kKeepBytes) v.shrink_to_fit();
-}
+void dropBuffer(JpegBuffer& v) { v.clear(kKeepBytes); }
 
-bool sizeBuffer(std::vector<uint8_t>& v, size_t n) {
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
+bool sizeBuffer(JpegBuffer& v, size_t n) { return v.resize(n); }
 
 void rowIdct(int* blk) {
   int x0, x1, x2, x3, x4, x5, x6, x7, x8;
@@ -170,6 +161,15 @@ class Decoder {
 
 int Decoder::showBits(int bits) {
   if (!bits) return 0;
+  // Bytes other than 0xFF go in several at a time; a 0xFF (a stuffed byte or
+  // a marker) is taken by the loop below only when its bits are needed.
+  if (c_.bufbits < bits) {
+    while (c_.bufbits <= 56 && c_.size > 0 && *c_.pos != 0xFF) {
+      c_.buf = (c_.buf << 8) | *c_.pos++;
+      c_.size--;
+      c_.bufbits += 8;
+    }
+  }
   while (c_.bufbits < bits) {
     if (c_.size <= 0) {
       c_.buf = (c_.buf << 8) | 0xFF;
@@ -320,19 +320,11 @@ void Decoder::decodeDht() {
         return;
       }
       for (int k = 0; k < currcnt; ++k) {
-        uint8_t code = c_.pos[k];
-        for (int j = spread; j; --j) {
-          vlc->bits = static_cast<uint8_t>(codelen);
-          vlc->code = code;
-          ++vlc;
-        }
+        vlc = std::fill_n(vlc, spread, JpegVlcCode{static_cast<uint8_t>(codelen), c_.pos[k]});
       }
       skip(currcnt);
     }
-    while (remain--) {
-      vlc->bits = 0;
-      ++vlc;
-    }
+    std::fill_n(vlc, remain, JpegVlcCode{0, 0});
   }
   if (c_.length) c_.error = SyntaxError;
 }
@@ -383,7 +375,10 @@ int Decoder::getVlc(const JpegVlcCode* vlc, uint8_t* code) {
 void Decoder::decodeBlock(JpegComponent& comp, uint8_t* out) {
   uint8_t code = 0;
   int coef = 0;
-  std::memset(c_.block, 0, sizeof c_.block);
+  // Plain stores: a 256-byte memset becomes rep stos, slow to start.
+  for (int i = 0; i < 64; i += 8)
+    c_.block[i] = c_.block[i + 1] = c_.block[i + 2] = c_.block[i + 3] = c_.block[i + 4] = c_.block[i + 5] =
+        c_.block[i + 6] = c_.block[i + 7] = 0;
   comp.dcpred = wadd(comp.dcpred, getVlc(&c_.vlctab[comp.dctabsel][0], nullptr));
   c_.block[0] = wmul(comp.dcpred, c_.qtab[comp.qtsel][0]);
   do {
@@ -480,7 +475,7 @@ inline uint8_t cf(int x) { return clip((x + 64) >> 7); }
 
 void Decoder::upsampleH(JpegComponent& comp) {
   const int w = comp.width, xmax = w - 3;
-  std::vector<uint8_t>& out = c_.spare;
+  JpegBuffer& out = c_.spare;
   if (!sizeBuffer(out, static_cast<size_t>(w) * comp.height * 2)) {
     c_.error = OutOfMemory;
     return;
@@ -508,37 +503,47 @@ void Decoder::upsampleH(JpegComponent& comp) {
 }
 
 void Decoder::upsampleV(JpegComponent& comp) {
-  const int w = comp.width, s1 = comp.stride, s2 = s1 + s1;
-  std::vector<uint8_t>& out = c_.spare;
-  if (!sizeBuffer(out, static_cast<size_t>(w) * comp.height * 2)) {
+  // Row by row: output row 2k+1 and 2k+2 each weigh four input rows.
+  const int w = comp.width, h = comp.height, s = comp.stride;
+  JpegBuffer& out = c_.spare;
+  if (!sizeBuffer(out, static_cast<size_t>(w) * h * 2)) {
     c_.error = OutOfMemory;
     return;
   }
-  for (int x = 0; x < w; ++x) {
-    const uint8_t* cin = &comp.pixels[static_cast<size_t>(x)];
-    uint8_t* cout = &out[static_cast<size_t>(x)];
-    *cout = cf(CF2A * cin[0] + CF2B * cin[s1]);
-    cout += w;
-    *cout = cf(CF3X * cin[0] + CF3Y * cin[s1] + CF3Z * cin[s2]);
-    cout += w;
-    *cout = cf(CF3A * cin[0] + CF3B * cin[s1] + CF3C * cin[s2]);
-    cout += w;
-    cin += s1;
-    for (int y = comp.height - 3; y; --y) {
-      *cout = cf(CF4A * cin[-s1] + CF4B * cin[0] + CF4C * cin[s1] + CF4D * cin[s2]);
-      cout += w;
-      *cout = cf(CF4D * cin[-s1] + CF4C * cin[0] + CF4B * cin[s1] + CF4A * cin[s2]);
-      cout += w;
-      cin += s1;
+  const uint8_t* in = comp.pixels.data();
+  auto row = [&](int y) { return in + static_cast<size_t>(y) * s; };
+  auto orow = [&](int y) { return out.data() + static_cast<size_t>(y) * w; };
+  {
+    const uint8_t *r0 = row(0), *r1 = row(1), *r2 = row(2);
+    uint8_t *o0 = orow(0), *o1 = orow(1), *o2 = orow(2);
+    for (int x = 0; x < w; ++x) {
+      o0[x] = cf(CF2A * r0[x] + CF2B * r1[x]);
+      o1[x] = cf(CF3X * r0[x] + CF3Y * r1[x] + CF3Z * r2[x]);
+      o2[x] = cf(CF3A * r0[x] + CF3B * r1[x] + CF3C * r2[x]);
     }
-    cin += s1;
-    *cout = cf(CF3A * cin[0] + CF3B * cin[-s1] + CF3C * cin[-s2]);
-    cout += w;
-    *cout = cf(CF3X * cin[0] + CF3Y * cin[-s1] + CF3Z * cin[-s2]);
-    cout += w;
-    *cout = cf(CF2A * cin[0] + CF2B * cin[-s1]);
   }
-  comp.height *= 2;
+  for (int y = 0; y < h - 3; ++y) {
+    const uint8_t* __restrict a = row(y);
+    const uint8_t* __restrict b = row(y + 1);
+    const uint8_t* __restrict c = row(y + 2);
+    const uint8_t* __restrict d = row(y + 3);
+    uint8_t* __restrict o1 = orow(2 * y + 3);
+    uint8_t* __restrict o2 = orow(2 * y + 4);
+    for (int x = 0; x < w; ++x) {
+      o1[x] = cf(CF4A * a[x] + CF4B * b[x] + CF4C * c[x] + CF4D * d[x]);
+      o2[x] = cf(CF4D * a[x] + CF4C * b[x] + CF4B * c[x] + CF4A * d[x]);
+    }
+  }
+  {
+    const uint8_t *r1 = row(h - 1), *r2 = row(h - 2), *r3 = row(h - 3);
+    uint8_t *o3 = orow(2 * h - 3), *o2 = orow(2 * h - 2), *o1 = orow(2 * h - 1);
+    for (int x = 0; x < w; ++x) {
+      o3[x] = cf(CF3A * r1[x] + CF3B * r2[x] + CF3C * r3[x]);
+      o2[x] = cf(CF3X * r1[x] + CF3Y * r2[x] + CF3Z * r3[x]);
+      o1[x] = cf(CF2A * r1[x] + CF2B * r2[x]);
+    }
+  }
+  comp.height = h * 2;
   comp.stride = comp.width;
   comp.pixels.swap(out);
 }
@@ -562,15 +567,21 @@ void Decoder::convert() {
     const uint8_t* py = c_.comp[0].pixels.data();
     const uint8_t* pcb = c_.comp[1].pixels.data();
     const uint8_t* pcr = c_.comp[2].pixels.data();
+    const int width = c_.width;
     for (int yy = c_.height; yy; --yy) {
-      for (int x = 0; x < c_.width; ++x) {
-        int y = py[x] << 8;
-        int cb = pcb[x] - 128;
-        int cr = pcr[x] - 128;
-        *prgb++ = clip((y + 359 * cr + 128) >> 8);
-        *prgb++ = clip((y - 88 * cb - 183 * cr + 128) >> 8);
-        *prgb++ = clip((y + 454 * cb + 128) >> 8);
+      const uint8_t* __restrict ry = py;
+      const uint8_t* __restrict rcb = pcb;
+      const uint8_t* __restrict rcr = pcr;
+      uint8_t* __restrict out = prgb;
+      for (int x = 0; x < width; ++x) {
+        int y = ry[x] << 8;
+        int cb = rcb[x] - 128;
+        int cr = rcr[x] - 128;
+        out[3 * x] = clip((y + 359 * cr + 128) >> 8);
+        out[3 * x + 1] = clip((y - 88 * cb - 183 * cr + 128) >> 8);
+        out[3 * x + 2] = clip((y + 454 * cb + 128) >> 8);
       }
+      prgb += 3 * width;
       py += c_.comp[0].stride;
       pcb += c_.comp[1].stride;
       pcr += c_.comp[2].stride;
@@ -636,14 +647,34 @@ const uint8_t* jpegPixels(const JpegContext& ctx) {
 }
 int jpegImageSize(const JpegContext& ctx) { return ctx.width * ctx.height * ctx.ncomp; }
 
+bool JpegBuffer::resize(size_t n) {
+  if (n > capacity) {
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[n]);
+    if (!fresh) return false;
+    bytes = std::move(fresh);
+    capacity = n;
+  }
+  size = n;
+  return true;
+}
+
+void JpegBuffer::clear(size_t keepUpTo) {
+  size = 0;
+  if (capacity > keepUpTo) {
+    bytes.reset();
+    capacity = 0;
+  }
+}
+
 void jpegRelease(JpegContext& ctx) {
   // The buffers are kept (up to a size) for the next picture; nothing of
   // this one stays readable.
   for (JpegComponent& comp : ctx.comp) {
     dropBuffer(comp.pixels);
-    std::vector<uint8_t> keep = std::move(comp.pixels);
+    JpegBuffer keep;
+    keep.swap(comp.pixels);
     comp = JpegComponent{};
-    comp.pixels = std::move(keep);
+    comp.pixels.swap(keep);
   }
   dropBuffer(ctx.rgb);
   dropBuffer(ctx.spare);

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
-#include <vector>
+#include <utility>
 
 namespace okt {
 
@@ -20,6 +21,26 @@ enum JpegResult : int {
 // header claims.
 constexpr int64_t kJpegMaxPixels = int64_t{1} << 22;
 
+// A byte buffer that keeps its storage between pictures and does not clear
+// it: every byte a picture uses is written by that picture.
+struct JpegBuffer {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  size_t capacity = 0;
+
+  bool resize(size_t n);
+  void clear(size_t keepUpTo);
+  uint8_t* data() { return bytes.get(); }
+  const uint8_t* data() const { return bytes.get(); }
+  uint8_t& operator[](size_t i) { return bytes[i]; }
+  const uint8_t& operator[](size_t i) const { return bytes[i]; }
+  void swap(JpegBuffer& o) {
+    std::swap(bytes, o.bytes);
+    std::swap(size, o.size);
+    std::swap(capacity, o.capacity);
+  }
+};
+
 struct JpegComponent {
   int id = 0;
   int ssx = 0, ssy = 0;  // sampling factors
@@ -28,7 +49,7 @@ struct JpegComponent {
   int qtsel = 0;
   int actabsel = 0, dctabsel = 0;
   int dcpred = 0;
-  std::vector<uint8_t> pixels;  // the plane
+  JpegBuffer pixels;  // the plane
 };
 
 struct JpegVlcCode {
@@ -52,14 +73,14 @@ struct JpegContext {
   JpegComponent comp[3];
   uint8_t qtab[4][64] = {};
   JpegVlcCode vlctab[4][65536] = {};
-  uint32_t buf = 0;
+  uint64_t buf = 0;
   int bufbits = 0;
   int block[64] = {};
   int rstinterval = 0;
-  std::vector<uint8_t> rgb;
+  JpegBuffer rgb;
   bool frameSeen = false;
   uint8_t vlcDefined = 0;  // Huffman slots defined by this picture
-  std::vector<uint8_t> spare;  // a plane kept for upsampling into
+  JpegBuffer spare;  // a plane kept for upsampling into
 };
 
 void jpegInit(JpegContext& ctx);

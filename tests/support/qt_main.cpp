@@ -1,0 +1,11 @@
+// GoogleTest main for suites that need a Qt GUI application (fonts, images,
+// widgets), run without a display.
+#include <QGuiApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -331,6 +331,9 @@ int32_t Engine::menuClick(uint32_t menuId) {
 
 void Engine::goBack() {
   ClientState& s = p_.state;
+  // A lock screen holds the user until the device, its time-out or its
+  // unlock button ends it.
+  if (s.activeLock != kNoLock) return;
   uint32_t id = popBack(s);
   if (id == 0xFFFFFFFF) return;
   if (const MenuBody* menu = s.pObjList.contains(s.currentScreen) ? bodyOf<MenuBody>(s, s.currentScreen) : nullptr)

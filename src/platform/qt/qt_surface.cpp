@@ -1,0 +1,145 @@
+#include "platform/qt/qt_surface.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygon>
+#include <cstring>
+
+namespace okt {
+namespace {
+
+QColor toQColor(DeviceColour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+void setTools(QPainter& p, const Pen& pen, const Brush& brush) {
+  if (pen.visible) {
+    QPen qpen(toQColor(pen.colour));
+    qpen.setWidth(pen.width < 1 ? 1 : pen.width);
+    qpen.setJoinStyle(Qt::MiterJoin);
+    qpen.setCapStyle(Qt::FlatCap);
+    // The broken styles exist only for pens one pixel wide.
+    if (pen.width <= 1) {
+      switch (pen.style) {
+        case LineStyle::Dash: qpen.setDashPattern({18, 6}); break;
+        case LineStyle::Dot: qpen.setDashPattern({3, 3}); break;
+        case LineStyle::DashDot: qpen.setDashPattern({9, 6, 3, 6}); break;
+        case LineStyle::Solid: break;
+      }
+    }
+    p.setPen(qpen);
+  } else {
+    p.setPen(Qt::NoPen);
+  }
+  p.setBrush(brush.visible ? QBrush(toQColor(brush.colour)) : QBrush(Qt::NoBrush));
+}
+
+// A font whose cell (ascent + descent) is `height` pixels.
+QFont cellFont(const std::string& face, int height, int weight) {
+  QFont font(QString::fromStdString(face));
+  font.setPixelSize(height > 0 ? height : 1);
+  font.setWeight(static_cast<QFont::Weight>(weight));
+  QFontMetrics m(font);
+  int cell = m.ascent() + m.descent();
+  if (cell > 0 && cell != height && height > 0) {
+    int size = static_cast<int>(static_cast<long long>(height) * height / cell);
+    font.setPixelSize(size > 0 ? size : 1);
+  }
+  return font;
+}
+
+// Texts are cut at 1023 UTF-16 units, as the drawing code always did.
+QString clipped(const std::string& utf8) {
+  QString s = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  if (s.size() > 1023) s.truncate(1023);
+  return s;
+}
+
+}  // namespace
+
+QtSurface::QtSurface(int width, int height) : image_(width, height, QImage::Format_ARGB32) {
+  image_.fill(Qt::black);
+}
+
+void QtSurface::rectangle(int l, int t, int r, int b, const Pen& pen, const Brush& brush) {
+  if (r <= l || b <= t) return;
+  QPainter p(&image_);
+  if (brush.visible) p.fillRect(QRect(l, t, r - l, b - t), toQColor(brush.colour));
+  if (pen.visible) {
+    setTools(p, pen, Brush{false, 0});
+    p.drawRect(QRect(l, t, r - l - 1, b - t - 1));  // inside l..r-1, t..b-1
+  }
+}
+
+void QtSurface::roundRect(int l, int t, int r, int b, int cornerW, int cornerH, const Pen& pen, const Brush& brush) {
+  if (r <= l || b <= t) return;
+  QPainter p(&image_);
+  setTools(p, pen, brush);
+  p.drawRoundedRect(QRect(l, t, r - l - 1, b - t - 1), cornerW / 2.0, cornerH / 2.0);
+}
+
+void QtSurface::polygon(const std::vector<Point>& points, const Pen& pen, const Brush& brush) {
+  if (points.size() < 2) return;
+  QPolygon poly;
+  for (const Point& pt : points) poly << QPoint(pt.x, pt.y);
+  QPainter p(&image_);
+  setTools(p, pen, brush);
+  p.drawPolygon(poly, Qt::OddEvenFill);
+}
+
+void QtSurface::ellipse(int l, int t, int r, int b, const Pen& pen, const Brush& brush) {
+  if (r <= l || b <= t) return;
+  QPainter p(&image_);
+  setTools(p, pen, brush);
+  p.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
+}
+
+void QtSurface::polyline(const std::vector<Point>& points, const Pen& pen) {
+  if (points.size() < 2) return;
+  QPolygon poly;
+  for (const Point& pt : points) poly << QPoint(pt.x, pt.y);
+  QPainter p(&image_);
+  setTools(p, pen, Brush{false, 0});
+  p.drawPolyline(poly);
+}
+
+void QtSurface::text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight,
+                     int align, DeviceColour colour) {
+  QString s = clipped(utf8);
+  if (s.isEmpty()) return;
+  QPainter p(&image_);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  QFont font = cellFont(face, height, weight);
+  p.setFont(font);
+  p.setPen(toQColor(colour));
+  QFontMetrics m(font);
+  int w = m.horizontalAdvance(s);
+  int left = align == AlignRight ? x - w : (align == AlignCentre ? x - w / 2 : x);
+  p.drawText(QPoint(left, y + m.ascent()), s);
+}
+
+Point QtSurface::textExtent(const std::string& utf8, int height, const std::string& face, int weight) {
+  QFontMetrics m(cellFont(face, height, weight));
+  return {m.horizontalAdvance(clipped(utf8)), m.ascent() + m.descent()};
+}
+
+void QtSurface::blend(int x, int y, const PixelBuffer& pixels) {
+  if (pixels.empty()) return;
+  // Straight alpha, bytes blue, green, red, alpha: QImage's ARGB32.
+  QImage src(pixels.pixels.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
+             static_cast<qsizetype>(pixels.width) * 4, QImage::Format_ARGB32);
+  QPainter p(&image_);
+  p.drawImage(x, y, src);
+}
+
+PixelBuffer QtSurface::pixels() const {
+  PixelBuffer out;
+  out.width = static_cast<uint32_t>(image_.width());
+  out.height = static_cast<uint32_t>(image_.height());
+  out.pixels.resize(size_t{out.width} * out.height * 4);
+  for (int y = 0; y < image_.height(); ++y)
+    std::memcpy(&out.pixels[size_t(y) * out.width * 4], image_.constScanLine(y), size_t{out.width} * 4);
+  return out;
+}
+
+}  // namespace okt

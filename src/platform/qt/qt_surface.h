@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QImage>
+
+#include "platform/surface.h"
+
+namespace okt {
+
+// A Surface over a QImage (ARGB32: bytes blue, green, red, alpha, as in a
+// PixelBuffer). Shapes are drawn without anti-aliasing; text with it.
+class QtSurface : public Surface {
+ public:
+  QtSurface(int width, int height);
+
+  int width() const override { return image_.width(); }
+  int height() const override { return image_.height(); }
+  void rectangle(int l, int t, int r, int b, const Pen& pen, const Brush& brush) override;
+  void roundRect(int l, int t, int r, int b, int cornerW, int cornerH, const Pen& pen, const Brush& brush) override;
+  void polygon(const std::vector<Point>& points, const Pen& pen, const Brush& brush) override;
+  void ellipse(int l, int t, int r, int b, const Pen& pen, const Brush& brush) override;
+  void polyline(const std::vector<Point>& points, const Pen& pen) override;
+  void text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight, int align,
+            DeviceColour colour) override;
+  Point textExtent(const std::string& utf8, int height, const std::string& face, int weight) override;
+  void blend(int x, int y, const PixelBuffer& pixels) override;
+  PixelBuffer pixels() const override;
+
+  const QImage& image() const { return image_; }
+
+ private:
+  QImage image_;
+};
+
+}  // namespace okt

@@ -1,0 +1,204 @@
+#include "presentation/drawing.h"
+
+#include "images/gif_decoder.h"
+#include "platform/log.h"
+#include "protocol/wire.h"
+
+namespace okt {
+namespace {
+
+Pen solidPen(Colour c) { return Pen{true, toColorRef(c), 1, LineStyle::Solid}; }
+Brush solidBrush(Colour c) { return Brush{true, toColorRef(c)}; }
+
+std::string textOrEmpty(const ClientState& s, uint32_t id) {
+  const char* t = isValidId(id) ? textOf(s, id) : nullptr;
+  return t ? t : "";
+}
+
+// The size a picture is drawn at, from its placement and its own size;
+// false when nothing is to be drawn.
+bool targetSize(const ViewRect& view, const Placement& p, uint32_t w, uint32_t h, uint32_t& tw, uint32_t& th) {
+  if (w == 0 || h == 0) return false;
+  if (p.width && p.height) {
+    tw = scaleX(view, p.width), th = scaleY(view, p.height);
+  } else if (p.width) {
+    tw = scaleX(view, p.width);
+    th = static_cast<uint32_t>(uint64_t{tw} * h / w);
+  } else if (p.height) {
+    th = scaleY(view, p.height);
+    tw = static_cast<uint32_t>(uint64_t{th} * w / h);
+  } else {
+    return false;
+  }
+  return tw > 0 && th > 0;
+}
+
+}  // namespace
+
+LineStyle lineStyleOf(uint32_t style) {
+  switch (style) {
+    case 1: return LineStyle::Dash;
+    case 2: return LineStyle::Dot;
+    case 3: return LineStyle::DashDot;
+    default: return LineStyle::Solid;
+  }
+}
+
+void swapRedBlue(PixelBuffer& p) {
+  for (size_t i = 0; i + 3 < p.pixels.size(); i += 4) std::swap(p.pixels[i], p.pixels[i + 2]);
+}
+
+void drawObject(DrawContext& ctx, Surface& s, const Placement& placement) {
+  if (!isValidId(placement.objectId) || !ctx.state.pObjList.contains(placement.objectId)) return;
+  switch (ctx.state.pObjList.find(placement.objectId)->type) {
+    case ObjectType::Button: drawButton(ctx, s, placement); break;
+    case ObjectType::Polyline: drawPolyline(ctx, s, placement); break;
+    case ObjectType::TextBox: drawTextBox(ctx, s, placement); break;
+    case ObjectType::SvgPicture: drawSvgPicture(ctx, s, placement); break;
+    case ObjectType::GifPicture: drawGifPicture(ctx, s, placement); break;
+    case ObjectType::Gauge: drawGauge(ctx, s, placement); break;
+    case ObjectType::JpegPicture: drawJpegPicture(ctx, s, placement); break;
+    case ObjectType::Canvas: drawCanvas(ctx, s, placement); break;
+    default: break;
+  }
+}
+
+void drawText(DrawContext& ctx, Surface& s, uint32_t x, uint32_t y, int height, Colour colour, int align,
+              const std::string& text) {
+  if (text.empty()) return;
+  const ViewRect& view = ctx.state.viewRect;
+  Point extent = s.textExtent(text, height, kFontFace, kFontWeight);
+  int px = static_cast<int>(scaleX(view, x));
+  int py = static_cast<int>(scaleY(view, y)) - extent.y / 2;
+  s.text(px, py, text, height, kFontFace, kFontWeight, align, toColorRef(colour));
+}
+
+void fillBox(DrawContext& ctx, Surface& s, uint32_t x, uint32_t y, uint32_t width, uint32_t height, Colour fill,
+             Colour frame) {
+  const ViewRect& v = ctx.state.viewRect;
+  s.rectangle(static_cast<int>(scaleX(v, x)), static_cast<int>(scaleY(v, y)), static_cast<int>(scaleX(v, x + width)),
+              static_cast<int>(scaleY(v, y + height)), solidPen(frame), solidBrush(fill));
+}
+
+void fillRoundBox(DrawContext& ctx, Surface& s, uint32_t x, uint32_t y, uint32_t width, uint32_t height, Colour fill,
+                  Colour frame) {
+  const ViewRect& v = ctx.state.viewRect;
+  s.roundRect(static_cast<int>(scaleX(v, x)), static_cast<int>(scaleY(v, y)), static_cast<int>(scaleX(v, x + width)),
+              static_cast<int>(scaleY(v, y + height)), 25, 25, solidPen(frame), solidBrush(fill));
+}
+
+void drawButton(DrawContext& ctx, Surface& s, const Placement& p) {
+  const ButtonBody* b = bodyOf<ButtonBody>(ctx.state, p.objectId);
+  if (!b) return;
+  bool pressed = ctx.state.pObjList.find(p.objectId)->pressed != 0;
+  Colour fill, text, frame;
+  if (b->style == 1 || b->style == 2) {
+    fill = pressed ? b->pressedFillColour : b->fillColour;
+    text = pressed ? b->pressedTextColour : b->textColour;
+    frame = pressed ? b->pressedFrameColour : b->frameColour;
+  } else {
+    fill = pressed ? 0xFFFFFF : 0x000000;
+    text = pressed ? 0x000000 : 0xFFFFFF;
+    frame = 0x888888;
+  }
+  if (b->style == 2)
+    fillRoundBox(ctx, s, p.x, p.y, p.width, p.height, fill, frame);
+  else
+    fillBox(ctx, s, p.x, p.y, p.width, p.height, fill, frame);
+  const char* label = isValidId(b->textId) ? textOf(ctx.state, b->textId) : nullptr;
+  if (label) drawText(ctx, s, p.x + p.width / 2u, p.y + p.height / 2u, b->fontHeight, text, AlignCentre, label);
+}
+
+void drawPolyline(DrawContext& ctx, Surface& s, const Placement& p) {
+  const PolylineBody* b = bodyOf<PolylineBody>(ctx.state, p.objectId);
+  if (!b) return;
+  const ViewRect& v = ctx.state.viewRect;
+  Pen pen{true, toColorRef(b->colour), b->lineWidth, lineStyleOf(b->lineStyle)};
+  const std::vector<uint16_t>& pts = b->points;
+  size_t i = 0;
+  while (i < pts.size() && pts[i] != 0) {
+    size_t n = pts[i++];
+    std::vector<Point> line;
+    for (size_t k = 0; k < n && i + 1 < pts.size(); ++k, i += 2)
+      line.push_back({static_cast<int>(scaleX(v, boxPoint(p.x, p.width, pts[i]))),
+                      static_cast<int>(scaleY(v, boxPoint(p.y, p.height, pts[i + 1])))});
+    if (n >= 2) s.polyline(line, pen);  // a group of one point draws nothing
+  }
+}
+
+void drawTextBox(DrawContext& ctx, Surface& s, const Placement& p) {
+  const TextBoxBody* b = bodyOf<TextBoxBody>(ctx.state, p.objectId);
+  if (!b) return;
+  if (b->frameless != 1) fillBox(ctx, s, p.x, p.y, p.width, p.height, b->fillColour, b->frameColour);
+  std::string text;
+  if (isValidId(b->textId)) {
+    const char* t = textOf(ctx.state, b->textId);
+    if (!t) return;  // the fixed text has not arrived: the variable does not stand in
+    text = t;
+  } else if (isValidId(b->variableId)) {
+    formatVariable(ctx.state, b->variableId, text);
+  } else {
+    return;
+  }
+  drawText(ctx, s, p.x + p.width / 2u, p.y, b->fontHeight, b->textColour, AlignCentre, text);
+}
+
+void drawSvgPicture(DrawContext& ctx, Surface& s, const Placement& p) {
+  const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
+  if (!b || b->data.empty() || !ctx.renderSvg) return;
+  const ViewRect& v = ctx.state.viewRect;
+  uint32_t wanted = scaleX(v, p.width);
+  if (wanted == 0) return;  // placed with no width: nothing to draw
+  auto picture = ctx.renderSvg(reinterpret_cast<const char*>(b->data.data()), wanted);
+  if (!picture) {
+    platform::logText("SVG: Error rendering SVG string\n");
+    return;
+  }
+  swapRedBlue(*picture);
+  uint32_t tw = 0, th = 0;
+  if (!targetSize(v, p, picture->width, picture->height, tw, th)) return;
+  resampleRgba(s, static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)), tw, th, picture->width,
+               picture->height, picture->pixels.data());
+}
+
+void drawGifPicture(DrawContext& ctx, Surface& s, const Placement& p) {
+  const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
+  if (!b || b->data.empty()) return;
+  GifDecoder gif;
+  if (gifDecode(gif, b->data.data(), b->size) != 0) {
+    platform::logText("GIF: Error decoding the input file.\n");
+    gifRelease(gif);
+    return;
+  }
+  const ViewRect& v = ctx.state.viewRect;
+  uint32_t tw = 0, th = 0;
+  if (targetSize(v, p, gifWidth(gif), gifHeight(gif), tw, th))
+    resampleRgba(s, static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)), tw, th, gifWidth(gif),
+                 gifHeight(gif), gif.pixels.data());
+  gifRelease(gif);
+}
+
+void drawJpegPicture(DrawContext& ctx, Surface& s, const Placement& p) {
+  const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
+  if (!b || b->data.empty()) return;
+  JpegContext& jpeg = ctx.jpeg;
+  jpegInit(jpeg);
+  if (jpegDecode(jpeg, b->data.data(), b->size) != Ok) {
+    platform::logText("JPG: Error decoding the input file.\n");
+    jpegRelease(jpeg);
+    return;
+  }
+  const ViewRect& v = ctx.state.viewRect;
+  uint32_t w = static_cast<uint32_t>(jpegWidth(jpeg)), h = static_cast<uint32_t>(jpegHeight(jpeg));
+  uint32_t tw = 0, th = 0;
+  if (targetSize(v, p, w, h, tw, th)) {
+    int x = static_cast<int>(scaleX(v, p.x)), y = static_cast<int>(scaleY(v, p.y));
+    if (jpegIsColour(jpeg))
+      resampleRgb(s, x, y, tw, th, w, h, jpegPixels(jpeg));
+    else
+      resampleGrey(s, x, y, tw, th, w, h, jpegPixels(jpeg));
+  }
+  jpegRelease(jpeg);
+}
+
+}  // namespace okt

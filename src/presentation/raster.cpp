@@ -1,0 +1,87 @@
+#include "presentation/raster.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace okt {
+
+uint32_t scaleX(const ViewRect& view, uint32_t u) {
+  uint32_t extent = static_cast<uint32_t>(view.right - view.left);
+  return std::min(static_cast<uint32_t>(view.right), u * extent / 65535u);
+}
+
+uint32_t scaleY(const ViewRect& view, uint32_t u) {
+  uint32_t extent = static_cast<uint32_t>(view.bottom - view.top);
+  return std::min(static_cast<uint32_t>(view.bottom), u * extent / 65535u);
+}
+
+void shapePoints(const ViewRect& view, const Placement& placement, std::vector<Point>& points) {
+  for (Point& p : points) {
+    double vx = std::trunc(p.x / 65536.0 * placement.width + placement.x);
+    double vy = std::trunc(p.y / 65536.0 * placement.height + placement.y);
+    // Negative view units (a point left of its box) stay on the view's edge.
+    p.x = static_cast<int>(scaleX(view, vx < 0 ? 0u : static_cast<uint32_t>(vx)));
+    p.y = static_cast<int>(scaleY(view, vy < 0 ? 0u : static_cast<uint32_t>(vy)));
+  }
+}
+
+void blendPixels(Surface& surface, int x, int y, const PixelBuffer* pixels) {
+  if (!pixels || pixels->empty()) return;
+  surface.blend(x, y, *pixels);
+}
+
+uint8_t sampleBilinear(uint32_t x, uint32_t y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,
+                       uint32_t srcHeight, const uint8_t* src, int channel, int bytesPerPixel) {
+  float fx = static_cast<float>(x) * static_cast<float>(srcWidth) / static_cast<float>(outWidth);
+  float fy = static_cast<float>(y) * static_cast<float>(srcHeight) / static_cast<float>(outHeight);
+  uint32_t x0 = static_cast<uint32_t>(std::floor(fx)), y0 = static_cast<uint32_t>(std::floor(fy));
+  float ax = fx - static_cast<float>(x0), ay = fy - static_cast<float>(y0);
+  uint32_t x1 = x0 + 1 < srcWidth ? x0 + 1 : srcWidth - 1;
+  uint32_t y1 = y0 + 1 < srcHeight ? y0 + 1 : srcHeight - 1;
+  if (x0 >= srcWidth) x0 = srcWidth - 1;
+  if (y0 >= srcHeight) y0 = srcHeight - 1;
+  auto P = [&](uint32_t i, uint32_t j) {
+    return static_cast<float>(src[(size_t{j} * srcWidth + i) * static_cast<size_t>(bytesPerPixel) + static_cast<size_t>(channel)]);
+  };
+  float v = (1 - ax) * ((1 - ay) * P(x0, y0) + ay * P(x0, y1)) + ax * ((1 - ay) * P(x1, y0) + ay * P(x1, y1));
+  float r = v + 0.5f;
+  return r > 255.0f ? 255 : static_cast<uint8_t>(r);
+}
+
+namespace {
+
+// Output channel k takes source channel map[k]; alpha from map[3] or 255.
+void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth, uint32_t srcHeight,
+              const uint8_t* src, int bytes, const int map[4]) {
+  if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return;
+  if (uint64_t{outWidth} * outHeight > (uint64_t{1} << 26)) return;  // far larger than any view
+  PixelBuffer out;
+  out.width = outWidth;
+  out.height = outHeight;
+  out.pixels.resize(size_t{outWidth} * outHeight * 4);
+  uint8_t* p = out.pixels.data();
+  for (uint32_t oy = 0; oy < outHeight; ++oy)
+    for (uint32_t ox = 0; ox < outWidth; ++ox, p += 4)
+      for (int k = 0; k < 4; ++k)
+        p[k] = map[k] < 0 ? 255 : sampleBilinear(ox, oy, outWidth, outHeight, srcWidth, srcHeight, src, map[k], bytes);
+  blendPixels(s, x, y, &out);
+}
+
+}  // namespace
+
+void resampleGrey(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
+  static const int map[4] = {0, 0, 0, -1};
+  resample(s, x, y, ow, oh, sw, sh, src, 1, map);
+}
+
+void resampleRgb(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
+  static const int map[4] = {2, 1, 0, -1};
+  resample(s, x, y, ow, oh, sw, sh, src, 3, map);
+}
+
+void resampleRgba(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
+  static const int map[4] = {0, 1, 2, 3};
+  resample(s, x, y, ow, oh, sw, sh, src, 4, map);
+}
+
+}  // namespace okt

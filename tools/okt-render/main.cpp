@@ -1,0 +1,323 @@
+// okt-render: the OKT client without a window. It connects to an emulated
+// peripheral, plays a script of user actions and dialog answers, and writes
+// the display area as PNG pictures.
+//
+//   okt-render [--device demo|FILE.json] [--size WxH] [--out DIR] [--every-frame] [SCRIPT|-]
+//     click X Y | prev | next | back | wait MS | snap NAME
+//     answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE...|cancel
+//   okt-render picture FILE OUT.png
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QSvgRenderer>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "emulator/loopback_link.h"
+#include "engine/engine.h"
+#include "images/gif_decoder.h"
+#include "images/jpeg_decoder.h"
+#include "images/svg_render.h"
+#include "platform/qt/qt_surface.h"
+#include "platform/tick.h"
+#include "presentation/renderer.h"
+#include "protocol/requests.h"
+
+using namespace okt;
+
+namespace {
+
+int fail(const std::string& message, int code = 2) {
+  std::fprintf(stderr, "okt-render: %s\n", message.c_str());
+  return code;
+}
+
+QImage toImage(const PixelBuffer& frame) {
+  QImage image(frame.pixels.data(), static_cast<int>(frame.width), static_cast<int>(frame.height),
+               static_cast<qsizetype>(frame.width) * 4, QImage::Format_ARGB32);
+  return image.copy();
+}
+
+// The window system as okt-render plays it: frames are kept, dialogs are
+// answered from the script, in the order they open.
+class HeadlessHost : public UiHost {
+ public:
+  HeadlessHost(int w, int h, QString everyFrameDir) : w_(w), h_(h), everyFrameDir_(std::move(everyFrameDir)) {}
+
+  ViewRect displayRect() override { return {0, 0, w_, h_}; }
+  void presentFrame(const PixelBuffer& frame) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_ = frame;
+    ++frames_;
+    lastFrameTick_ = platform::tickCount();
+    if (!everyFrameDir_.isEmpty())
+      toImage(frame).save(QDir(everyFrameDir_).filePath(QString("frame-%1.png").arg(frames_, 5, 10, QChar('0'))));
+  }
+  void enablePrevPage(bool) override {}
+  void enableNextPage(bool) override {}
+  void enableBack(bool) override {}
+  void enablePageBox(bool) override {}
+  void showPageNumber(uint32_t) override {}
+  void disableNavigation() override {}
+  void errorBox(const std::string& text) override { std::printf("ERROR box: %s\n", text.c_str()); }
+
+  int passwordDialog(const PasswordRequest& r, std::string& entry) override {
+    std::string a;
+    if (!next("password", a) || a == "cancel") return kDialogCancel;
+    entry = a;
+    return kDialogOk;
+  }
+  int popupDialog(const PopupRequest& r, int32_t& selected) override {
+    std::string a;
+    if (!next("popup", a) || a == "cancel") return kDialogCancel;
+    selected = std::atoi(a.c_str());
+    return kDialogOk;
+  }
+  bool nextEdit(std::string& value) { return next("edit", value) && value != "cancel"; }
+
+  void answer(const std::string& kind, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answers_.push_back({kind, value});
+  }
+  PixelBuffer frame() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frame_;
+  }
+  uint64_t frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  bool next(const std::string& kind, std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answers_.empty() || answers_.front().first != kind) {
+      std::printf("okt-render: no answer for a %s dialog: cancelled\n", kind.c_str());
+      return false;
+    }
+    value = answers_.front().second;
+    answers_.pop_front();
+    return true;
+  }
+
+  int w_, h_;
+  QString everyFrameDir_;
+  std::mutex mutex_;
+  PixelBuffer frame_;
+  uint64_t frames_ = 0;
+  uint32_t lastFrameTick_ = 0;
+  std::deque<std::pair<std::string, std::string>> answers_;
+};
+
+// The display area of the main window: 300 x 340 dialog units.
+QSize defaultDisplaySize() {
+  QFontMetrics m(QGuiApplication::font());
+  int baseX = m.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52;
+  int baseY = m.height();
+  return {300 * baseX / 4, 340 * baseY / 8};
+}
+
+int renderPicture(const std::string& file, const std::string& out) {
+  QFile f(QString::fromStdString(file));
+  if (!f.open(QIODevice::ReadOnly)) return fail("cannot read " + file, 1);
+  QByteArray data = f.readAll();
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+  QImage image;
+  if (data.startsWith("\xFF\xD8")) {
+    auto ctx = std::make_unique<JpegContext>();
+    jpegInit(*ctx);
+    if (jpegDecode(*ctx, bytes, static_cast<uint32_t>(data.size())) != Ok) return fail(file + ": JPG: Error decoding the input file.", 1);
+    int w = jpegWidth(*ctx), h = jpegHeight(*ctx);
+    image = QImage(w, h, QImage::Format_RGB888);
+    const uint8_t* p = jpegPixels(*ctx);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint8_t* px = jpegIsColour(*ctx) ? p + (size_t(y) * w + x) * 3 : nullptr;
+        uint8_t g = jpegIsColour(*ctx) ? 0 : p[size_t(y) * w + x];
+        image.setPixel(x, y, px ? qRgb(px[0], px[1], px[2]) : qRgb(g, g, g));
+      }
+    jpegRelease(*ctx);
+  } else if (data.startsWith("GIF")) {
+    GifDecoder g;
+    if (gifDecode(g, bytes, static_cast<uint32_t>(data.size())) != 0) return fail(file + ": GIF: Error decoding the input file.", 1);
+    if (gifWidth(g) == 0 || gifHeight(g) == 0) return fail(file + ": the picture is empty", 1);
+    image = QImage(g.pixels.data(), gifWidth(g), gifHeight(g), gifWidth(g) * 4, QImage::Format_ARGB32).copy();
+  } else {
+    QByteArray text = data + '\0';
+    QSvgRenderer r(data);
+    QSizeF size = r.defaultSize().isEmpty() ? r.viewBoxF().size() : QSizeF(r.defaultSize());
+    auto picture = renderSvg(text.constData(), static_cast<uint32_t>(size.width()));
+    if (!picture) return fail(file + ": SVG: Error rendering SVG string", 1);
+    image = QImage(picture->pixels.data(), static_cast<int>(picture->width), static_cast<int>(picture->height),
+                   static_cast<int>(picture->width) * 4, QImage::Format_RGBA8888).copy();
+  }
+  if (!image.save(QString::fromStdString(out))) return fail("cannot write " + out, 1);
+  std::printf("%s: %d x %d\n", out.c_str(), image.width(), image.height());
+  return 0;
+}
+
+// A value typed into an editor, written as the variable's type wants it.
+void headlessEdit(Protocol& p, HeadlessHost& host, uint32_t variableId) {
+  const VariableEntry* v = variableEntry(p.state, variableId);
+  if (!v || !(v->access & 2) || v->value.empty()) return;
+  VariableValue value;
+  value.type = v->type;
+  uint32_t current = 0;
+  if (v->type == VariableType::BOOL) {
+    variableNumber(p.state, variableId, &current);
+    value.value = current == 0 ? 1 : 0;  // toggled, no dialog
+  } else {
+    std::string typed;
+    if (!host.nextEdit(typed)) return;
+    if (v->type == VariableType::STRING)
+      value.text = typed;
+    else
+      value.value = static_cast<uint32_t>(std::strtoul(typed.c_str(), nullptr, 0));
+  }
+  writeVariable(p, variableId, &value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "picture") {
+    if (args.size() != 3) return fail("usage: okt-render picture FILE OUT.png");
+    return renderPicture(args[1], args[2]);
+  }
+
+  std::string device = "demo", outDir = ".", scriptPath;
+  bool everyFrame = false;
+  QSize size = defaultDisplaySize();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--device") device = value();
+    else if (a == "--out") outDir = value();
+    else if (a == "--every-frame") everyFrame = true;
+    else if (a == "--size") {
+      int w = 0, h = 0;
+      if (std::sscanf(value().c_str(), "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192)
+        return fail("--size takes WxH, for example 450x552");
+      size = {w, h};
+    } else if (!a.empty() && a[0] == '-' && a != "-") return fail("unknown option " + a);
+    else scriptPath = a;
+  }
+  if (!QDir().mkpath(QString::fromStdString(outDir))) return fail("cannot make " + outDir, 1);
+
+  emu::DeviceDescription description;
+  std::string error;
+  if (!(device == "demo" ? emu::loadDemoDevice(description, error) : emu::loadDeviceDescription(device, description, error)))
+    return fail(error, 1);
+
+  std::vector<std::string> script;
+  if (!scriptPath.empty()) {
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (scriptPath != "-") {
+      file.open(scriptPath);
+      if (!file) return fail("cannot read " + scriptPath, 1);
+      in = &file;
+    }
+    for (std::string line; std::getline(*in, line);) script.push_back(line);
+  } else {
+    script = {"snap home"};
+  }
+
+  Protocol p;
+  initQueue(p.queue);
+  emu::Emulator emulator(std::move(description));
+  emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
+  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
+  HeadlessHost host(size.width(), size.height(), everyFrame ? QString::fromStdString(outDir) : QString());
+  Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
+  renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
+  renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
+  Engine engine(p, renderer, host);
+  renderer.setDisplay(&engine.display());
+  engine.display().enterLock = [&](uint32_t id) { return renderer.enterLock(id); };
+  engine.refreshLock = [&] { renderer.refreshLock(); };
+  engine.lockButtonHit = [&](uint32_t id) { return renderer.lockButtonHit(id); };
+  engine.editVariable = [&](uint32_t variable, uint32_t) { headlessEdit(p, host, variable); };
+  p.hooks.leaveLock = [&](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
+
+  engine.startControlThread();
+  engine.startClientThread();
+  link.start();
+
+  auto settle = [&](uint32_t atLeastMs) {
+    platform::sleepMs(atLeastMs);
+    uint32_t start = platform::tickCount();
+    while (platform::tickCount() - start < 3000) {
+      if (link.waitIdle(1) && queueIsEmpty(p.queue)) break;
+      platform::sleepMs(5);
+    }
+    platform::sleepMs(30);
+  };
+  engine.postControl(ControlFlag::CONNECT);
+  settle(100);
+
+  int status = 0;
+  for (size_t n = 0; n < script.size() && status == 0; ++n) {
+    std::istringstream words(script[n]);
+    std::string cmd, where = (scriptPath.empty() ? "script" : scriptPath) + ":" + std::to_string(n + 1) + ": ";
+    if (!(words >> cmd) || cmd[0] == '#') continue;
+    if (cmd == "click") {
+      int x = -1, y = -1;
+      if (!(words >> x >> y) || x < 0 || y < 0 || x >= size.width() || y >= size.height()) {
+        status = fail(where + "click takes X Y inside the display area");
+        break;
+      }
+      engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+      settle(kPressMs + 60);  // the press shows, then its target or editor follows
+    } else if (cmd == "prev" || cmd == "next" || cmd == "back") {
+      engine.postControl(cmd == "prev" ? ControlFlag::PREV_PAGE : cmd == "next" ? ControlFlag::NEXT_PAGE : ControlFlag::BACK);
+      settle(20);
+    } else if (cmd == "wait") {
+      int ms = -1;
+      if (!(words >> ms) || ms < 0 || ms > 600000) {
+        status = fail(where + "wait takes milliseconds");
+        break;
+      }
+      platform::sleepMs(static_cast<uint32_t>(ms));
+    } else if (cmd == "snap") {
+      std::string name;
+      if (!(words >> name) || name.find('/') != std::string::npos) {
+        status = fail(where + "snap takes a picture name");
+        break;
+      }
+      PixelBuffer frame = host.frame();
+      if (frame.empty()) {
+        status = fail(where + "nothing has been drawn yet", 1);
+        break;
+      }
+      QString path = QDir(QString::fromStdString(outDir)).filePath(QString::fromStdString(name) + ".png");
+      if (!toImage(frame).save(path)) status = fail(where + "cannot write " + path.toStdString(), 1);
+      else std::printf("okt-render: wrote %s\n", qPrintable(path));
+    } else if (cmd == "answer") {
+      std::string kind, rest;
+      words >> kind;
+      std::getline(words, rest);
+      rest.erase(0, rest.find_first_not_of(' '));
+      if ((kind != "popup" && kind != "password" && kind != "edit") || rest.empty()) {
+        status = fail(where + "answer takes popup N|cancel, password TEXT|cancel or edit VALUE|cancel");
+        break;
+      }
+      host.answer(kind, rest);
+    } else {
+      status = fail(where + "unknown command \"" + cmd + "\"");
+    }
+  }
+  engine.shutdown();
+  link.stop();
+  return status;
+}

@@ -61,8 +61,33 @@ void Engine::shutdown() {
   }
 }
 
+void Engine::queueAction(std::mutex& m, std::deque<Action>& q, Action a, bool newAction) {
+  std::lock_guard<std::mutex> lock(m);
+  if (q.size() >= kMaxQueuedActions) return;
+  if (newAction) ++actionsQueued_;  // forwarding an action does not count it again
+  q.push_back(a);
+}
+
+bool Engine::settled() {
+  if (actionsDone_.load() != actionsQueued_.load()) return false;
+  return withTables([](ClientState& s) {
+    bool pressed = false;
+    s.pObjList.forEachStored([&](uint32_t, const ObjectEntry& e) { pressed = pressed || e.pressed; });
+    return !pressed;
+  });
+}
+
+std::deque<Engine::Action> Engine::takeActions(std::mutex& m, std::deque<Action>& q) {
+  std::lock_guard<std::mutex> lock(m);
+  std::deque<Action> out;
+  out.swap(q);
+  return out;
+}
+
 int Engine::postControl(uint32_t flags) {
   if (!controlRunning_) return 0;
+  for (uint32_t f : {uint32_t{ControlFlag::PREV_PAGE}, uint32_t{ControlFlag::NEXT_PAGE}, uint32_t{ControlFlag::BACK}})
+    if (flags & f) queueAction(actionsMutex_, controlActions_, {f, 0, 0}, true);
   // Posts combine, so remember which of CONNECT and DISCONNECT came last:
   // the connection must end up as the user left it.
   uint32_t connection = flags & (ControlFlag::CONNECT | ControlFlag::DISCONNECT);
@@ -77,7 +102,7 @@ int Engine::postClick(uint32_t x, uint32_t y) {
   if (!controlRunning_ || right == 0 || bottom == 0) return 0;
   uint32_t vx = x * 65535u / right;
   uint32_t vy = y * 65535u / bottom;
-  pendingClick_ = (uint64_t{vx} << 32) | vy;
+  queueAction(actionsMutex_, controlActions_, {ControlFlag::CLICK, vx, vy}, true);
   return postControl(ControlFlag::CLICK);
 }
 
@@ -88,9 +113,8 @@ int Engine::postClient(uint32_t flags) {
 }
 
 void Engine::setClick(uint32_t x, uint32_t y) {
-  std::atomic_ref<uint32_t>(p_.state.clickX).store(x);
-  std::atomic_ref<uint32_t>(p_.state.clickY).store(y);
-  postClient(ClientFlag::CLICK);
+  queueAction(actionsMutex_, clientActions_, {ClientFlag::CLICK, x, y}, true);
+  postClient(ClientFlag::ACTIONS);
 }
 
 void Engine::controlLoop() {
@@ -107,13 +131,14 @@ void Engine::controlLoop() {
       if (f & ControlFlag::CONNECT) openConnection();
       if (f & ControlFlag::DISCONNECT) closeConnection();
     }
-    if (f & ControlFlag::CLICK) {
-      uint64_t click = pendingClick_.load();
-      setClick(static_cast<uint32_t>(click >> 32), static_cast<uint32_t>(click));
+    // Clicks, paging and BACK go on to the client thread in the order they came.
+    if (f & (ControlFlag::CLICK | ControlFlag::PREV_PAGE | ControlFlag::NEXT_PAGE | ControlFlag::BACK)) {
+      for (const Action& a : takeActions(actionsMutex_, controlActions_)) {
+        uint32_t flag = a.flag == ControlFlag::CLICK ? uint32_t{ClientFlag::CLICK} : a.flag;
+        queueAction(actionsMutex_, clientActions_, {flag, a.x, a.y}, false);
+      }
+      postClient(ClientFlag::ACTIONS);
     }
-    if (f & ControlFlag::PREV_PAGE) postClient(ClientFlag::PREV_PAGE);
-    if (f & ControlFlag::NEXT_PAGE) postClient(ClientFlag::NEXT_PAGE);
-    if (f & ControlFlag::BACK) postClient(ClientFlag::BACK);
     if (f & ControlFlag::QUIT) break;
   }
   postClient(ClientFlag::STOP);
@@ -209,10 +234,22 @@ void Engine::clientLoop() {
       std::lock_guard<std::mutex> lock(tablesMutex_);
       if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) drainReceiveQueue(p_);
       if (f & ClientFlag::REDRAW) display_.redrawCurrent();
-      if (f & ClientFlag::CLICK) handleClick();
-      if (f & ClientFlag::PREV_PAGE) display_.previousMenuPage();
-      if (f & ClientFlag::NEXT_PAGE) display_.nextMenuPage();
-      if (f & ClientFlag::BACK) goBack();
+      if (f & ClientFlag::ACTIONS) {
+        for (const Action& a : takeActions(actionsMutex_, clientActions_)) {
+          switch (a.flag) {
+            case ClientFlag::CLICK:
+              std::atomic_ref<uint32_t>(p_.state.clickX).store(a.x);
+              std::atomic_ref<uint32_t>(p_.state.clickY).store(a.y);
+              handleClick();
+              break;
+            case ClientFlag::PREV_PAGE: display_.previousMenuPage(); break;
+            case ClientFlag::NEXT_PAGE: display_.nextMenuPage(); break;
+            case ClientFlag::BACK: goBack(); break;
+            default: break;
+          }
+          ++actionsDone_;
+        }
+      }
       refreshLock();
     }
     if (f & ClientFlag::STOP) break;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -25,7 +26,8 @@ struct ClientFlag {
     PREV_PAGE = 16,
     NEXT_PAGE = 32,
     BACK = 64,
-    REDRAW = 0x100,  // show the current display again (after a connect)
+    REDRAW = 0x100,   // show the current display again (after a connect)
+    ACTIONS = 0x200,  // user actions are queued
     STOP = 0x8000,
   };
 };
@@ -60,6 +62,9 @@ class Engine {
   void setClick(uint32_t x, uint32_t y);
 
   Display& display() { return display_; }
+  // True once every click, page step and BACK posted so far has been
+  // handled and no object is still pressed (its target not yet followed).
+  bool settled();
   // Opens variable editors (filled in by the dialogs).
   std::function<void(uint32_t variableId, uint32_t titleTextId)> editVariable;
   // The lock screen's periodic refresh and click test (filled in by the lock logic).
@@ -88,9 +93,24 @@ class Engine {
   int32_t menuClick(uint32_t m);
   void goBack();
 
+  // User actions (clicks, paging, BACK) keep their order: they travel as a
+  // queue, and the flags only wake the threads.
+  struct Action {
+    uint32_t flag;
+    uint32_t x, y;
+  };
+  static constexpr size_t kMaxQueuedActions = 256;
+  void queueAction(std::mutex& m, std::deque<Action>& q, Action a, bool newAction);
+  std::deque<Action> takeActions(std::mutex& m, std::deque<Action>& q);
+
   Protocol& p_;
   UiHost& ui_;
   Display display_;
+  std::mutex actionsMutex_;
+  std::deque<Action> controlActions_;
+  std::deque<Action> clientActions_;
+  std::atomic<uint64_t> actionsQueued_{0};
+  std::atomic<uint64_t> actionsDone_{0};
 
   platform::WakeEvent controlEvent_;
   platform::WakeEvent clientEvent_;
@@ -104,7 +124,6 @@ class Engine {
   std::atomic<bool> clientRunning_{false};
 
   std::atomic<uint32_t> lastConnectionFlag_{0};
-  std::atomic<uint64_t> pendingClick_{0};  // x in the high half, y in the low
   std::atomic<int32_t> viewRight_{0};
   std::atomic<int32_t> viewBottom_{0};
 };

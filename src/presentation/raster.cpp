@@ -51,6 +51,8 @@ uint8_t sampleBilinear(uint32_t x, uint32_t y, uint32_t outWidth, uint32_t outHe
 namespace {
 
 // Output channel k takes source channel map[k]; alpha from map[3] or 255.
+// The sample positions and weights are those of sampleBilinear, worked out
+// once per output pixel instead of once per channel.
 void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth, uint32_t srcHeight,
               const uint8_t* src, int bytes, const int map[4]) {
   if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return;
@@ -59,11 +61,42 @@ void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, u
   out.width = outWidth;
   out.height = outHeight;
   out.pixels.resize(size_t{outWidth} * outHeight * 4);
+  struct Axis {
+    uint32_t i0, i1;
+    float a;
+  };
+  auto axis = [](uint32_t o, uint32_t outN, uint32_t srcN) {
+    float f = static_cast<float>(o) * static_cast<float>(srcN) / static_cast<float>(outN);
+    uint32_t i0 = static_cast<uint32_t>(std::floor(f));
+    float a = f - static_cast<float>(i0);
+    uint32_t i1 = i0 + 1 < srcN ? i0 + 1 : srcN - 1;
+    if (i0 >= srcN) i0 = srcN - 1;
+    return Axis{i0, i1, a};
+  };
+  std::vector<Axis> columns(outWidth);
+  for (uint32_t ox = 0; ox < outWidth; ++ox) columns[ox] = axis(ox, outWidth, srcWidth);
+  const size_t bpp = static_cast<size_t>(bytes);
   uint8_t* p = out.pixels.data();
-  for (uint32_t oy = 0; oy < outHeight; ++oy)
-    for (uint32_t ox = 0; ox < outWidth; ++ox, p += 4)
-      for (int k = 0; k < 4; ++k)
-        p[k] = map[k] < 0 ? 255 : sampleBilinear(ox, oy, outWidth, outHeight, srcWidth, srcHeight, src, map[k], bytes);
+  for (uint32_t oy = 0; oy < outHeight; ++oy) {
+    Axis row = axis(oy, outHeight, srcHeight);
+    const uint8_t* r0 = src + size_t{row.i0} * srcWidth * bpp;
+    const uint8_t* r1 = src + size_t{row.i1} * srcWidth * bpp;
+    for (uint32_t ox = 0; ox < outWidth; ++ox, p += 4) {
+      const Axis& c = columns[ox];
+      const float ax = c.a, ay = row.a;
+      for (int k = 0; k < 4; ++k) {
+        if (map[k] < 0) {
+          p[k] = 255;
+          continue;
+        }
+        size_t ch = static_cast<size_t>(map[k]);
+        float p00 = r0[c.i0 * bpp + ch], p01 = r1[c.i0 * bpp + ch], p10 = r0[c.i1 * bpp + ch], p11 = r1[c.i1 * bpp + ch];
+        float v = (1 - ax) * ((1 - ay) * p00 + ay * p01) + ax * ((1 - ay) * p10 + ay * p11);
+        float r = v + 0.5f;
+        p[k] = r > 255.0f ? 255 : static_cast<uint8_t>(r);
+      }
+    }
+  }
   blendPixels(s, x, y, &out);
 }
 

@@ -256,6 +256,21 @@ TEST_F(EngineTest, TwoPressesAtOnceAreHandledLowerIdFirst) {
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.currentScreen, 5u); });
 }
 
+TEST_F(EngineTest, BackAndAClickPostedTogetherKeepTheirOrder) {
+  start(device());
+  connect();
+  clickUnits(1000, 6144 + 100);
+  ASSERT_TRUE(host.waitFor("screen 1"));
+  host.clear();
+  // BACK to the menu, then at once a click where the menu's first row is
+  // (and where screen 1 has a button with an event).
+  engine->postControl(ControlFlag::BACK);
+  engine->postClick(10, 70);
+  ASSERT_TRUE(host.waitFor("menu 0"));
+  ASSERT_TRUE(waitUntil([&] { return eventsSent().size() == 2; }));
+  EXPECT_EQ(eventsSent()[1], event("row0"));  // not the button's "a-pressed"
+}
+
 TEST_F(EngineTest, ClicksArriveAsViewUnits) {
   start(device());
   EXPECT_EQ(engine->postClick(400, 300), 0);  // before a connect: dropped

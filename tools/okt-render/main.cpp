@@ -254,11 +254,13 @@ int main(int argc, char** argv) {
   engine.startClientThread();
   link.start();
 
+  // Waits until the client has handled every action (a press has led to
+  // its target or editor) and the device has nothing more to send.
   auto settle = [&](uint32_t atLeastMs) {
     platform::sleepMs(atLeastMs);
     uint32_t start = platform::tickCount();
-    while (platform::tickCount() - start < 3000) {
-      if (link.waitIdle(1) && queueIsEmpty(p.queue)) break;
+    while (platform::tickCount() - start < 10000) {
+      if (engine.settled() && link.waitIdle(1) && queueIsEmpty(p.queue)) break;
       platform::sleepMs(5);
     }
     platform::sleepMs(30);

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "presentation/drawing.h"
+#include "support/messages.h"
+#include "support/recording_surface.h"
+
+namespace okt {
+namespace {
+
+using test::RecordingSurface;
+
+class Drawing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::openTables(p, 64, 16, 8);
+    p.state.viewRect = {0, 0, 600, 400};
+  }
+  void store(uint32_t id, const std::vector<uint8_t>& body) { ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0); }
+  void draw(uint32_t id, Placement pl) {
+    pl.objectId = id;
+    drawObject(ctx, surface, pl);
+  }
+  Protocol p;
+  std::unique_ptr<JpegContext> jpeg = std::make_unique<JpegContext>();
+  DrawContext ctx{p.state, *jpeg, nullptr, nullptr, 0};
+  RecordingSurface surface;
+};
+
+TEST(Raster, ColoursAndScaling) {
+  EXPECT_EQ(toColorRef(0x00FF0000), 0x000000FFu);
+  EXPECT_EQ(toColorRef(0xAAFF0000), 0x000000FFu);  // the top byte makes no difference
+  EXPECT_EQ(toColorRef(0x14143C), 0x3C1414u);
+  ViewRect v{0, 0, 600, 400};
+  EXPECT_EQ(scaleX(v, 0), 0u);
+  EXPECT_EQ(scaleX(v, 32768), 300u);
+  EXPECT_EQ(scaleX(v, 65535), 600u);
+  EXPECT_EQ(scaleX(v, boxPoint(60000, 20000, 65535)), 600u);  // past the right edge: capped
+  EXPECT_EQ(boxPoint(1000, 2000, 65535), 3000u);
+  EXPECT_EQ(scaleY(v, 65535), 400u);
+}
+
+TEST(Raster, BilinearSamplesWithoutHalfPixelOffset) {
+  const uint8_t grey[2] = {0, 255};
+  const uint8_t expected[4] = {0, 128, 255, 255};
+  for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(sampleBilinear(x, 0, 4, 1, 2, 1, grey, 0, 1), expected[x]) << x;
+  const uint8_t rgb[6] = {10, 20, 30, 40, 50, 60};
+  for (uint32_t x = 0; x < 2; ++x)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(sampleBilinear(x, 0, 2, 1, 2, 1, rgb, c, 3), rgb[x * 3 + c]);  // same size: exact
+}
+
+TEST_F(Drawing, ResamplingEqualsSamplingEachChannel) {
+  std::vector<uint8_t> src(7 * 5 * 4);
+  uint32_t seed = 9;
+  for (auto& v : src) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
+  resampleRgba(surface, 0, 0, 13, 9, 7, 5, src.data());
+  const PixelBuffer out = surface.of("blend")[0].picture;
+  for (uint32_t y = 0; y < 9; ++y)
+    for (uint32_t x = 0; x < 13; ++x)
+      for (int k = 0; k < 4; ++k)
+        ASSERT_EQ(out.pixels[(y * 13 + x) * 4 + static_cast<uint32_t>(k)], sampleBilinear(x, y, 13, 9, 7, 5, src.data(), k, 4));
+}
+
+TEST_F(Drawing, ResamplersPutBlueGreenRedAlpha) {
+  const uint8_t red[3] = {255, 0, 0};
+  resampleRgb(surface, 3, 4, 2, 2, 1, 1, red);
+  const uint8_t grey[1] = {77};
+  resampleGrey(surface, 0, 0, 1, 1, 1, 1, grey);
+  auto blends = surface.of("blend");
+  ASSERT_EQ(blends.size(), 2u);
+  EXPECT_EQ(blends[0].points[0], (Point{3, 4}));
+  EXPECT_EQ(blends[0].picture.pixels, (std::vector<uint8_t>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255}));
+  EXPECT_EQ(blends[1].picture.pixels, (std::vector<uint8_t>{77, 77, 77, 255}));
+  resampleRgb(surface, 0, 0, 0, 5, 1, 1, red);  // no size: nothing
+  EXPECT_EQ(surface.of("blend").size(), 2u);
+}
+
+std::vector<uint8_t> button(uint16_t style, uint32_t text = 0xFFFFFF) {
+  WireWriter w;
+  w.u16(ObjectType::Button).u16(style).u8(0).u16(0).u16(20);
+  w.u24(0x112233).u24(0x445566).u24(0x778899).u24(0xAABBCC).u24(0xDDEEFF).u24(0x010203);
+  return w.u24(text).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).take();
+}
+
+TEST_F(Drawing, ButtonColoursByStyleAndPressedState) {
+  test::decode(p, test::textMessage(1, "OK"));
+  store(1, button(0, 1));
+  store(2, button(1));
+  store(3, button(2));
+  struct Case {
+    uint32_t id;
+    bool pressed;
+    const char* kind;
+    Colour fill, frame;
+  };
+  const Case cases[] = {
+      {1, false, "rectangle", 0x000000, 0x888888}, {1, true, "rectangle", 0xFFFFFF, 0x888888},
+      {2, false, "rectangle", 0x112233, 0x778899}, {2, true, "rectangle", 0xAABBCC, 0x010203},
+      {3, false, "roundRect", 0x112233, 0x778899}, {3, true, "roundRect", 0xAABBCC, 0x010203},
+  };
+  for (const Case& c : cases) {
+    surface.calls.clear();
+    p.state.pObjList.edit(c.id, p.state.budget)->pressed = c.pressed;
+    draw(c.id, {0, 0, 0, 32768, 32768});
+    ASSERT_FALSE(surface.calls.empty());
+    EXPECT_EQ(surface.calls[0].kind, c.kind) << c.id;
+    EXPECT_EQ(surface.calls[0].brush.colour, toColorRef(c.fill)) << c.id << c.pressed;
+    EXPECT_EQ(surface.calls[0].pen.colour, toColorRef(c.frame)) << c.id << c.pressed;
+    EXPECT_EQ(surface.calls[0].points[1], (Point{300, 200}));
+  }
+  // Style 0's label: white, black while pressed, centred on the box.
+  p.state.pObjList.edit(1, p.state.budget)->pressed = 0;
+  surface.calls.clear();
+  draw(1, {0, 0, 0, 32768, 32768});
+  auto texts = surface.of("text");
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].colour, 0xFFFFFFu);
+  EXPECT_EQ(texts[0].align, AlignCentre);
+  EXPECT_EQ(texts[0].points[0], (Point{150, 100 - 10}));  // y is the middle of the line
+}
+
+TEST_F(Drawing, TextBoxes) {
+  auto box = [](uint16_t frameless, uint32_t text, uint32_t variable) {
+    return WireWriter().u16(ObjectType::TextBox).u16(frameless).u8(0).u16(0).u16(20).u24(0xFFFFFF).u24(0).u24(0).u24(text).u24(variable).take();
+  };
+  store(4, box(1, 0xFFFFFF, 0xFFFFFF));
+  draw(4, {0, 1000, 1000, 30000, 30000});
+  EXPECT_TRUE(surface.calls.empty());  // frameless, no text: nothing
+  test::decode(p, test::variableMessage(2, test::variableBody(VariableType::U8, {42})));
+  store(5, box(0, 0xFFFFFF, 2));
+  draw(5, {0, 0, 32768, 32768, 32768});
+  auto texts = surface.of("text");
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].text, "42");
+  EXPECT_EQ(texts[0].points[0], (Point{150, 200 - 10}));  // centred on the box's top edge
+  surface.calls.clear();
+  store(6, box(0, 9, 2));  // a fixed text that has not arrived: the variable does not stand in
+  draw(6, {0, 0, 0, 100, 100});
+  EXPECT_EQ(surface.of("text").size(), 0u);
+}
+
+TEST_F(Drawing, PolylineGroupsOfOnePointDrawNothing) {
+  store(7, WireWriter().u16(ObjectType::Polyline).u24(0xFF0000).u8(1).u8(1)
+               .u8(2).u16(0).u16(0).u16(65535).u16(65535)
+               .u8(1).u16(5).u16(5)
+               .u8(3).u16(0).u16(65535).u16(32768).u16(0).u16(65535).u16(65535).u8(0).take());
+  draw(7, {0, 0, 0, 65535, 65535});
+  auto lines = surface.of("polyline");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].points, (std::vector<Point>{{0, 0}, {600, 400}}));
+  EXPECT_EQ(lines[1].points.size(), 3u);
+  EXPECT_EQ(lines[0].pen.style, LineStyle::Dash);
+  EXPECT_EQ(lines[0].pen.colour, 0x0000FFu);
+}
+
+TEST_F(Drawing, PictureTargetSizeFollowsThePlacement) {
+  // A 300 x 200 grey JPEG placed with width 0 and height 32768 in a 600 x 400 view.
+  std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+  for (int i = 0; i < 64; ++i) jpeg.push_back(1);
+  for (uint8_t b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0xC8, 0x01, 0x2C, 0x01, 0x01, 0x11, 0x00}) jpeg.push_back(b);
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) jpeg.push_back(b);
+  for (int i = 0; i < 15; ++i) jpeg.push_back(0);
+  jpeg.push_back(0x00);
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}) jpeg.push_back(b);
+  for (int i = 0; i < 15; ++i) jpeg.push_back(0);
+  jpeg.push_back(0x00);
+  for (uint8_t b : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) jpeg.push_back(b);
+  for (int i = 0; i < 1000 / 8 * 2; ++i) jpeg.push_back(0x00);  // every block: DC 0, end of block
+  jpeg.push_back(0xFF), jpeg.push_back(0xD9);
+  WireWriter w;
+  w.u16(ObjectType::JpegPicture).u16(static_cast<uint32_t>(jpeg.size())).bytes(jpeg);
+  ASSERT_EQ(decodeObjectBody(p, 8, w.data().data(), w.size()), 0);
+  draw(8, {0, 6553, 16384, 0, 32768});
+  auto blends = surface.of("blend");
+  ASSERT_EQ(blends.size(), 1u);
+  EXPECT_EQ(blends[0].w, 300u);
+  EXPECT_EQ(blends[0].h, 200u);
+  EXPECT_EQ(blends[0].points[0], (Point{59, 100}));
+  surface.calls.clear();
+  draw(8, {0, 0, 0, 0, 0});  // no width and no height: nothing
+  EXPECT_TRUE(surface.calls.empty());
+}
+
+std::vector<uint8_t> gauge(uint8_t flags, uint16_t tickCount, uint32_t variable) {
+  WireWriter w;
+  w.u16(ObjectType::Gauge).u8(0).u8(flags).u8(2).u16(3000).u16(33000).u16(65535).u16(50000).u16(60000).u16(2000);
+  w.u16(40000).u16(30000).u24(1).u24(2).u24(3).u24(4).u24(5).u16(3000).u16(33000).u16(tickCount).u16(200);
+  return w.u24(variable).u24(0xFFFFFF).take();
+}
+
+TEST_F(Drawing, GaugeAnglesTicksAndShape) {
+  p.state.viewRect = {0, 0, 400, 400};  // a square view keeps the angles
+  test::decode(p, test::variableMessage(0, test::variableBody(VariableType::U8, {0}, 0xFFFFFF, 0, 100)));
+  store(9, gauge(0x18, 10, 0));
+  draw(9, {0, 0, 0, 65535, 65535});
+  auto polys = surface.of("polygon");
+  // band + 11 ticks + needle
+  ASSERT_EQ(polys.size(), 13u);
+  auto ellipses = surface.of("ellipse");
+  ASSERT_EQ(ellipses.size(), 2u);  // face and hub
+  EXPECT_EQ(ellipses[0].points, (std::vector<Point>{{0, 0}, {399, 399}}));  // 65535 is just short of the box edge
+  // The band starts at 120 degrees (lower left) on the outer radius.
+  Point first = polys[0].points[0];
+  double angle = std::atan2(first.y - 200.0, first.x - 200.0) * 180 / M_PI;
+  EXPECT_NEAR(angle, 120.0, 1.5);
+  EXPECT_EQ(polys[0].points.size(), 102u);
+  // At its minimum the needle points at 120 degrees too.
+  Point tip = polys.back().points[2];
+  EXPECT_NEAR(std::atan2(tip.y - 200.0, tip.x - 200.0) * 180 / M_PI, 120.0, 2.0);
+  // The band ends at 420 degrees, which is 60.
+  Point last = polys[0].points[50];
+  EXPECT_NEAR(std::atan2(last.y - 200.0, last.x - 200.0) * 180 / M_PI, 60.0, 1.5);
+
+  surface.calls.clear();
+  store(10, gauge(0x10, 0, 0));  // no tick intervals: no ticks
+  draw(10, {0, 0, 0, 65535, 65535});
+  EXPECT_EQ(surface.of("polygon").size(), 2u);
+}
+
+TEST_F(Drawing, CanvasOpsNestingAndDepth) {
+  // 0x02 font 24, 0x21 label "Hi" at (1000, 2000), 0x23 one point (nothing), 0x22 places canvas 12.
+  store(11, WireWriter().u16(ObjectType::Canvas).u8(0x02).u16(24).u8(0x21).u16(1000).u16(2000).text("Hi")
+                .u8(0x23).u8(1).u16(5).u16(5).u8(0x22).u16(0).u16(0).u16(100).u16(100).u24(12)
+                .u8(0x21).u16(0).u16(0).text("after").u8(0).take());
+  store(12, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("inner").u8(0).take());
+  draw(11, {0, 0, 0, 65535, 65535});
+  auto texts = surface.of("text");
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0].text, "Hi");
+  EXPECT_EQ(texts[0].height, 24);
+  EXPECT_EQ(texts[0].colour, 0u);
+  EXPECT_EQ(texts[0].align, AlignLeft);
+  EXPECT_EQ(texts[1].text, "inner");
+  EXPECT_EQ(texts[1].height, 20);  // its own fresh state
+  EXPECT_EQ(texts[2].text, "after");
+  EXPECT_EQ(texts[2].height, 24);  // the outer state is unchanged
+  EXPECT_TRUE(surface.of("polyline").empty());
+
+  surface.calls.clear();
+  store(13, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("x").u8(0x22).u16(0).u16(0).u16(1).u16(1).u24(13).u8(0).take());
+  draw(13, {0, 0, 0, 100, 100});
+  EXPECT_EQ(surface.of("text").size(), static_cast<size_t>(kMaxCanvasDepth));
+}
+
+}  // namespace
+}  // namespace okt

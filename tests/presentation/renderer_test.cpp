@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include "presentation/renderer.h"
+#include "support/messages.h"
+#include "support/recording_surface.h"
+#include "support/scripted_host.h"
+
+namespace okt {
+namespace {
+
+using test::RecordingSurface;
+
+// Screens, menus and lock screens composed on recording surfaces.
+class Composition : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::openTables(p, 64, 16, 8);
+    p.state.viewRect = {0, 0, 600, 400};
+    p.state.homeScreen = 0;
+    p.state.activeLock = kNoLock;
+    p.hooks.sendRequest = [this](const uint8_t* b, uint16_t n) {
+      uint32_t e = 0;
+      getU24(b + 6, &e);
+      events.push_back(e);
+      return 0;
+    };
+    renderer.renderIcon = [](uint32_t id, uint32_t w) -> std::optional<PixelBuffer> {
+      if (id != 0xFF1000) return std::nullopt;
+      PixelBuffer b;
+      b.width = b.height = w;
+      b.pixels.assign(size_t{w} * w * 4, 0);
+      return b;
+    };
+    renderer.tick = [this] { return now; };
+    renderer.setDisplay(&display);
+    display.enterLock = [this](uint32_t id) { return renderer.enterLock(id); };
+    test::decode(p, test::textMessage(1, "Item"));
+  }
+  void store(uint32_t id, const std::vector<uint8_t>& body) { ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0); }
+  RecordingSurface& last() { return surfaces.back(); }
+
+  Protocol p;
+  test::ScriptedHost host;
+  std::vector<RecordingSurface> surfaces;  // every frame composed, in order
+  Renderer renderer{p, host, [this](int w, int h) { return std::make_unique<RecordingSurface>(w, h, &surfaces); }};
+  Display display{p, renderer, host};
+  std::vector<uint32_t> events;
+  uint32_t now = 1000;
+};
+
+TEST_F(Composition, AnEmptyScreenIsItsBackgroundAndSetsTheButtons) {
+  store(3, WireWriter().u16(ObjectType::Screen).u16(0).u24(0x102030).take());
+  renderer.redrawScreen(3);
+  ASSERT_EQ(last().calls.size(), 1u);
+  EXPECT_EQ(last().calls[0].points, (std::vector<Point>{{0, 0}, {601, 401}}));
+  EXPECT_FALSE(last().calls[0].pen.visible);
+  EXPECT_EQ(last().calls[0].brush.colour, toColorRef(0x102030));
+  EXPECT_EQ(host.calls(), (std::vector<std::string>{"frame", "prev off", "next off", "pagebox off", "page 4294967295", "back on"}));
+  host.clear();
+  store(0, WireWriter().u16(ObjectType::Screen).u16(0).u24(0).take());
+  renderer.redrawScreen(0);
+  EXPECT_EQ(host.calls().back(), "back off");  // the home screen
+}
+
+std::vector<uint8_t> menu(int items, bool icons) {
+  WireWriter w;
+  w.u16(ObjectType::Menu).u16(static_cast<uint32_t>(items)).u24(0xFF1000).u24(1).u24(0xFFFFFF).u24(0xFFFFFF);
+  for (int i = 0; i < items; ++i) {
+    if (icons) w.u8(0).u8(0x03).u24(1).u24(i == 0 ? 0xFF1000 : 0xFF1036);
+    else w.u8(0).u8(0x01).u24(1);
+  }
+  return w.take();
+}
+
+TEST_F(Composition, MenuPagesRowsIconsAndHighlight) {
+  store(0, menu(8, true));
+  display.goToScreen(0);
+  RecordingSurface page0 = last();
+  auto rows = page0.of("rectangle");
+  ASSERT_EQ(rows.size(), 7u);  // background and six rows
+  EXPECT_EQ(rows[1].points[0], (Point{0, 37}));   // 6144 of 400
+  EXPECT_EQ(rows[6].points[0], (Point{0, 334}));  // 54784
+  auto texts = page0.of("text");
+  ASSERT_EQ(texts.size(), 7u);  // the title and six labels
+  EXPECT_EQ(texts[1].points[0].x, 75);  // 8192: the first item's icon was drawn
+  EXPECT_EQ(texts[2].points[0].x, 75);  // an icon number with no icon still moves the label
+  EXPECT_EQ(page0.of("blend").size(), 2u);  // the menu's icon and item 0's
+  auto calls = host.calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
+            (std::vector<std::string>{"prev off", "next on", "pagebox on", "page 0"}));
+
+  host.clear();
+  p.state.pObjList.edit(0, p.state.budget)->selectedItem = 7;
+  display.nextMenuPage();
+  RecordingSurface page1 = last();
+  auto rows1 = page1.of("rectangle");
+  ASSERT_EQ(rows1.size(), 3u);  // background and items 6 and 7
+  EXPECT_EQ(rows1[2].brush.colour, toColorRef(MenuLayout::kDark));  // item 7 highlighted
+  EXPECT_EQ(page1.of("text").back().colour, toColorRef(0xFFFFFF));
+  calls = host.calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
+            (std::vector<std::string>{"prev on", "next off", "pagebox on", "page 1"}));
+}
+
+std::vector<uint8_t> lock(uint16_t flags, uint16_t timeout, uint32_t unlockText, uint32_t timeoutScreen = 0xFFFFFF) {
+  WireWriter w;
+  w.u16(ObjectType::LockObject).u16(1).u16(flags).u16(timeout).u24(1).u24(unlockText).u24(0x40).u24(0xFFFFFF);
+  w.u24(0x41).u24(timeoutScreen).u24(0x42).u24(0xFFFFFF).u24(0x43);
+  return w.take();
+}
+
+TEST_F(Composition, LockCountdownRoundsAndStopsAtZero) {
+  store(5, lock(0x80, 10, 1));
+  store(6, WireWriter().u16(ObjectType::Screen).u16(0).u24(0).take());
+  display.goToScreen(5);
+  EXPECT_EQ(events, (std::vector<uint32_t>{0x43}));  // the enter event
+  auto countdown = [&] {
+    for (const auto& c : last().of("text"))
+      if (c.text.find("secs") != std::string::npos) return c.text;
+    return std::string("none");
+  };
+  EXPECT_EQ(countdown(), "10 secs");
+  now = 1000 + 1499;
+  renderer.drawLock(5);
+  EXPECT_EQ(countdown(), "9 secs");
+  now = 1000 + 9600;
+  renderer.drawLock(5);
+  EXPECT_EQ(countdown(), "0 secs");
+  now = 1000 + 30000;  // long after the time ran out
+  renderer.drawLock(5);
+  EXPECT_EQ(countdown(), "0 secs");
+}
+
+TEST_F(Composition, TimeOutWithoutTargetGoesBackOrHome) {
+  store(0, WireWriter().u16(ObjectType::Screen).u16(0).u24(0).take());
+  store(5, lock(0, 0, 0xFFFFFF));
+  display.goToScreen(5);
+  renderer.refreshLock();  // timeoutSeconds 0: ends at the first refresh
+  EXPECT_EQ(p.state.activeLock, kNoLock);
+  EXPECT_EQ(p.state.currentScreen, 0u);  // empty back stack: home
+  EXPECT_EQ(events.back(), 0x41u);
+  EXPECT_EQ(p.state.lockImage, nullptr);
+}
+
+TEST_F(Composition, UnlockButtonEdges) {
+  store(5, lock(0, 60, 1));
+  display.goToScreen(5);
+  // cx = 300, cy = 200: the button covers x 200..399, y 275..324.
+  struct Case {
+    int px, py;
+    bool hit;
+  };
+  for (Case c : {Case{200, 275, true}, Case{399, 324, true}, Case{400, 300, false}, Case{300, 325, false}, Case{199, 300, false}}) {
+    p.state.activeLock = kNoLock;
+    p.state.lockImage.reset();
+    display.goToScreen(5);
+    // The click in view units that lands on pixel (px, py).
+    p.state.clickX = static_cast<uint32_t>((c.px * 65535 + 599) / 600);
+    p.state.clickY = static_cast<uint32_t>((c.py * 65535 + 399) / 400);
+    EXPECT_EQ(renderer.lockButtonHit(5), -1);
+    EXPECT_EQ(p.state.activeLock == kNoLock, c.hit) << c.px << "," << c.py;
+  }
+}
+
+TEST_F(Composition, TheServersEventEndsTheLockTowardsItsTarget) {
+  store(5, lock(0, 60, 0xFFFFFF));
+  store(7, WireWriter().u16(ObjectType::Screen).u16(0).u24(0).take());
+  display.goToScreen(5);
+  EXPECT_EQ(renderer.leaveLock(7, 0), 0);
+  EXPECT_EQ(p.state.currentScreen, 7u);
+  EXPECT_EQ(renderer.leaveLock(7, 0), 1);  // no lock any more
+  // Without a target and without a release screen nothing new is shown.
+  display.goToScreen(5);
+  EXPECT_EQ(renderer.leaveLock(0xFFFFFF, 0), 0);
+  EXPECT_EQ(p.state.currentScreen, 5u);
+}
+
+}  // namespace
+}  // namespace okt

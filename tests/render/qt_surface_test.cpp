@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "platform/qt/qt_surface.h"
+#include "presentation/raster.h"
+
+namespace okt {
+namespace {
+
+struct Rgba {
+  int r, g, b, a;
+  bool operator==(const Rgba&) const = default;
+};
+
+Rgba at(const QtSurface& s, int x, int y) {
+  QRgb c = s.image().pixel(x, y);
+  return {qRed(c), qGreen(c), qBlue(c), qAlpha(c)};
+}
+
+TEST(QtSurface, RectanglesCoverUpToButNotIncludingTheFarEdge) {
+  QtSurface s(20, 20);
+  s.rectangle(2, 3, 10, 12, Pen{true, toColorRef(0xFF0000), 1}, Brush{true, toColorRef(0x00FF00)});
+  EXPECT_EQ(at(s, 2, 3), (Rgba{255, 0, 0, 255}));   // outline inside
+  EXPECT_EQ(at(s, 9, 11), (Rgba{255, 0, 0, 255}));  // last column and row of the outline
+  EXPECT_EQ(at(s, 10, 11), (Rgba{0, 0, 0, 255}));   // the far edge is outside
+  EXPECT_EQ(at(s, 9, 12), (Rgba{0, 0, 0, 255}));
+  EXPECT_EQ(at(s, 5, 5), (Rgba{0, 255, 0, 255}));
+}
+
+TEST(QtSurface, BlendingWithStraightAlpha) {
+  QtSurface s(4, 1);
+  s.rectangle(0, 0, 4, 1, Pen{false}, Brush{true, toColorRef(0x204060)});
+  PixelBuffer p;
+  p.width = 3;
+  p.height = 1;
+  // Blue, green, red, alpha: a transparent white, an opaque red, a half green.
+  p.pixels = {255, 255, 255, 0, 0, 0, 255, 255, 0, 255, 0, 128};
+  blendPixels(s, 0, 0, &p);
+  EXPECT_EQ(at(s, 0, 0), (Rgba{0x20, 0x40, 0x60, 255}));  // alpha 0: unchanged
+  EXPECT_EQ(at(s, 1, 0), (Rgba{255, 0, 0, 255}));         // alpha 255: replaced
+  Rgba half = at(s, 2, 0);
+  EXPECT_NEAR(half.g, 0x40 * 127 / 255 + 128, 2);
+  EXPECT_NEAR(half.r, 0x20 * 127 / 255, 2);
+  EXPECT_EQ(at(s, 3, 0), (Rgba{0x20, 0x40, 0x60, 255}));
+}
+
+TEST(QtSurface, ResamplingToTheSameSizeReproducesTheSource) {
+  QtSurface s(3, 2);
+  const uint8_t rgb[18] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+  resampleRgb(s, 0, 0, 3, 2, 3, 2, rgb);
+  EXPECT_EQ(at(s, 0, 0), (Rgba{255, 0, 0, 255}));  // a JPEG's red pixel is red
+  EXPECT_EQ(at(s, 2, 0), (Rgba{0, 0, 255, 255}));
+  EXPECT_EQ(at(s, 1, 1), (Rgba{40, 50, 60, 255}));
+  const uint8_t grey[2] = {0, 255};
+  QtSurface g(4, 1);
+  resampleGrey(g, 0, 0, 4, 1, 2, 1, grey);
+  EXPECT_EQ(at(g, 1, 0).r, 128);
+  EXPECT_EQ(at(g, 3, 0).r, 255);
+}
+
+TEST(QtSurface, TextIsDrawnAndMeasured) {
+  QtSurface s(200, 40);
+  Point extent = s.textExtent("Hello", 20, "Helvetica", 500);
+  EXPECT_GT(extent.x, 20);
+  EXPECT_NEAR(extent.y, 20, 2);
+  s.text(100, 5, "Hello", 20, "Helvetica", 500, AlignCentre, 0xFFFFFF);
+  int lit = 0, left = 200, right = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (at(s, x, y).r > 128) ++lit, left = std::min(left, x), right = std::max(right, x);
+  EXPECT_GT(lit, 20);
+  EXPECT_NEAR((left + right) / 2, 100, 4);  // centred on x
+}
+
+}  // namespace
+}  // namespace okt

@@ -1,0 +1,166 @@
+// The binding and the link over the emulator's Bluetooth library, loaded
+// through the real dlopen path.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "ble/binding.h"
+#include "ble/link.h"
+#include "platform/tick.h"
+#include "support/log_capture.h"
+
+namespace okt {
+namespace {
+
+class Ble : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bindWarble(OKT_WARBLE_EMULATOR, w, error)) << error;
+    config({{"reset", ""}});
+    initQueue(p.queue);
+    link = std::make_unique<Link>(w, p);
+    link->closeDelayMs = 0;
+    link->reportProgress = [this](int value, const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex);
+      reports.emplace_back(value, text);
+    };
+    link->linkSetAddress("0c:0c:0c:00:00:01");  // the demo, letter case aside
+  }
+  void TearDown() override {
+    link.reset();
+    config({{"reset", ""}});
+    unbindWarble(w);
+  }
+  void config(std::vector<std::pair<const char*, const char*>> options) {
+    std::vector<WarbleOption> o;
+    for (auto& [k, v] : options) o.push_back({k, v});
+    w.warble_lib_config(static_cast<int32_t>(o.size()), o.data());
+  }
+  std::vector<int> values() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<int> out;
+    for (auto& r : reports) out.push_back(r.first);
+    return out;
+  }
+
+  WarbleBinding w;
+  std::string error;
+  Protocol p;
+  std::unique_ptr<Link> link;
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> reports;
+};
+
+TEST(Binding, RefusalsNameWhatWasMissing) {
+  WarbleBinding w;
+  std::string error;
+  EXPECT_FALSE(bindWarble("libno-such-warble.so", w, error));
+  EXPECT_EQ(error, "Bluetooth DLL library not found (libno-such-warble.so)");
+  EXPECT_FALSE(bindWarble("libm.so.6", w, error));  // a library without the API
+  EXPECT_EQ(error, "ERROR: Warble unknown function warble_lib_version");
+  EXPECT_EQ(w.library, nullptr);
+}
+
+TEST(Binding, TheLibraryIsChosenByArgumentThenEnvironment) {
+  setenv("OKT_BLE_LIBRARY", "from-env.so", 1);
+  EXPECT_EQ(chooseBleLibrary("from-arg.so"), "from-arg.so");
+  EXPECT_EQ(chooseBleLibrary(""), "from-env.so");
+  unsetenv("OKT_BLE_LIBRARY");
+  EXPECT_EQ(chooseBleLibrary(""), kDefaultBleLibrary);
+}
+
+TEST_F(Ble, TheConnectSequenceReportsEachStepAndReadsDeviceInformation) {
+  test::LogCapture log;
+  ASSERT_EQ(link->linkConnect(), 0);
+  EXPECT_EQ(link->linkIsReady(), 1);
+  EXPECT_EQ(values(), (std::vector<int>{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(reports[4].second, "Firmware Revision: 1.01");
+    EXPECT_EQ(reports[8].second, "Serial number: DEMO-0001");
+    EXPECT_EQ(reports[9].second, "System READY");
+  }
+  EXPECT_EQ(link->deviceSummary(),
+            "MAC: 0c:0c:0c:00:00:01\nFwVer: 1.01\nModel: OKT-DEMO  -  HW Rev ID: B  -  Manufacturer: OKT Desktop "
+            "Client project\nSerial Number: DEMO-0001\n");
+  // A request goes out, its answer comes back as a notification into the queue.
+  const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 0);
+  for (int i = 0; i < 200 && queueIsEmpty(p.queue); ++i) platform::sleepMs(5);
+  EXPECT_FALSE(queueIsEmpty(p.queue));
+  auto text = log.text();
+  EXPECT_NE(text.find("[LNK] Sending request with 6 bytes - 000100000001\n"), std::string::npos);
+  EXPECT_NE(text.find("NOTIF Char UUID dadae006-8d09-4dbf-9b75-9e58b9b66b91 NR: Length 21 [00 01"), std::string::npos);
+  link->linkClose();
+  EXPECT_EQ(link->linkIsReady(), 0);
+}
+
+TEST_F(Ble, WithoutTheDataCharacteristicTheSequenceStopsAfterConnecting) {
+  config({{"omit-characteristic", kOktDataUuid}});
+  test::LogCapture log;
+  EXPECT_EQ(link->linkConnect(), 1);
+  EXPECT_EQ(values(), (std::vector<int>{100, 200, 300, 1000}));
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(reports.back().second, "Cannot connect!!");
+  EXPECT_NE(log.text().find("OKT (Operator Kiosk Transport) service not found"), std::string::npos);
+  EXPECT_EQ(link->linkIsReady(), 0);
+}
+
+TEST_F(Ble, MissingDeviceInformationLeavesEmptyTexts) {
+  config({{"omit-characteristic", "00002a24-0000-1000-8000-00805f9b34fb"}});
+  ASSERT_EQ(link->linkConnect(), 0);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(reports[5].second, "Model Number: ");
+}
+
+TEST_F(Ble, AnUnknownDeviceCannotBeConnected) {
+  link->linkSetAddress("AA:BB:CC:DD:EE:FF");
+  test::LogCapture log;
+  EXPECT_EQ(link->linkConnect(), 1);
+  EXPECT_NE(log.text().find("Error: Device not found"), std::string::npos);
+  EXPECT_NE(log.text().find("ERROR Cannot connect"), std::string::npos);
+}
+
+TEST_F(Ble, SendingWithoutAConnectionPrintsNothing) {
+  test::LogCapture log;
+  const uint8_t b[] = {0, 1, 0, 0, 0, 1};
+  EXPECT_EQ(link->linkSend(b, sizeof b), 1);
+  EXPECT_EQ(log.text(), "");
+}
+
+TEST_F(Ble, ACompletionAfterItsTimeOutChangesNothing) {
+  ASSERT_EQ(link->linkConnect(), 0);
+  config({{"handler-delay-ms", "150"}});
+  link->waitMs = 20;
+  const uint8_t b[] = {0, 1, 0, 0, 0, 1};
+  EXPECT_EQ(link->linkSend(b, sizeof b), 1);  // timed out
+  link->waitMs = 2000;
+  config({{"handler-delay-ms", "0"}});
+  platform::sleepMs(200);  // the late completion arrives now
+  EXPECT_EQ(link->linkSend(b, sizeof b), 0);  // and did not answer this one
+}
+
+TEST_F(Ble, APeerThatGoesAwayIsNoticed) {
+  config({{"drop-link-after", "3"}});
+  std::atomic<int> gone{0};
+  link->onPeerGone = [&] { ++gone; };
+  ASSERT_EQ(link->linkConnect(), 0);
+  const uint8_t getTexts[] = {0x00, 0x03, 0, 0, 0, 1, 0, 0, 0, 0, 0x50, 0xFF, 0xFF, 0xFF, 0, 0};
+  link->linkSend(getTexts, sizeof getTexts);
+  for (int i = 0; i < 400 && !gone; ++i) platform::sleepMs(5);
+  EXPECT_EQ(gone.load(), 1);
+  EXPECT_EQ(link->linkIsReady(), 0);
+  test::LogCapture log;
+  EXPECT_EQ(link->linkSend(getTexts, sizeof getTexts), 1);  // nothing is written to a dead link
+  EXPECT_EQ(log.text(), "");
+}
+
+TEST_F(Ble, RepeatedConnectsReleaseWhatTheyMade) {
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(link->linkConnect(), 0);
+    link->linkClose();
+  }
+}
+
+}  // namespace
+}  // namespace okt

@@ -24,7 +24,9 @@ class OktRender : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
   int run(const std::string& script, const std::string& options = "") {
     std::ofstream(dir / "script.txt") << script;
-    std::string cmd = std::string(OKT_RENDER) + " --size 600x680 --out " + dir.string() + " " + options + " " +
+    // Through the emulator's Bluetooth library: the binding, the link and the connect sequence run too.
+    std::string cmd = std::string(OKT_RENDER) + " --ble-library " + OKT_WARBLE_EMULATOR + " --size 600x680 --out " +
+                      dir.string() + " " + options + " " +
                       (dir / "script.txt").string() + " > " + (dir / "log.txt").string() + " 2>&1";
     return std::system(cmd.c_str());
   }
@@ -48,6 +50,8 @@ TEST_F(OktRender, TheHomeMenuWithItsRowsAndIcons) {
     for (int x = 9; x < 33; ++x) dark += qRed(home.pixel(x, y)) < 80;
   EXPECT_GT(dark, 40);
   EXPECT_NE(log().find("REDO Draw: Redrawing Menu 0"), std::string::npos);
+  EXPECT_NE(log().find("System READY"), std::string::npos);
+  EXPECT_NE(log().find("[LNK] Sending request with 6 bytes - 0001"), std::string::npos);
 }
 
 TEST_F(OktRender, AButtonScreenAPictureScreenAndBack) {

@@ -2,7 +2,8 @@
 // peripheral, plays a script of user actions and dialog answers, and writes
 // the display area as PNG pictures.
 //
-//   okt-render [--device demo|FILE.json] [--size WxH] [--out DIR] [--every-frame] [SCRIPT|-]
+//   okt-render [--device demo|FILE.json] [--size WxH] [--out DIR] [--every-frame]
+//              [--ble-library NAME|PATH [--address ADDR]] [SCRIPT|-]
 //     click X Y | prev | next | back | wait MS | snap NAME
 //     answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE...|cancel
 //   okt-render picture FILE OUT.png
@@ -20,6 +21,8 @@
 #include <sstream>
 #include <string>
 
+#include "ble/binding.h"
+#include "ble/link.h"
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
 #include "images/gif_decoder.h"
@@ -195,13 +198,15 @@ int main(int argc, char** argv) {
     return renderPicture(args[1], args[2]);
   }
 
-  std::string device = "demo", outDir = ".", scriptPath;
+  std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address;
   bool everyFrame = false;
   QSize size = defaultDisplaySize();
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
     if (a == "--device") device = value();
+    else if (a == "--ble-library") bleLibrary = value();
+    else if (a == "--address") address = value();
     else if (a == "--out") outDir = value();
     else if (a == "--every-frame") everyFrame = true;
     else if (a == "--size") {
@@ -235,9 +240,21 @@ int main(int argc, char** argv) {
 
   Protocol p;
   initQueue(p.queue);
+  // Either through a Bluetooth library (the real binding, link and connect
+  // sequence), or straight to an emulator in this process.
+  WarbleBinding warble;
+  std::unique_ptr<Link> ble;
+  if (!bleLibrary.empty()) {
+    if (!bindWarble(bleLibrary, warble, error)) return fail(error, 1);
+    ble = std::make_unique<Link>(warble, p);
+    ble->closeDelayMs = 0;
+    ble->reportProgress = [](int, const std::string& text) { std::printf("%s\n", text.c_str()); };
+    ble->linkSetAddress(address.empty() ? description.address : address);
+    if (ble->linkConnect() != 0) return fail("cannot connect to " + (address.empty() ? description.address : address), 1);
+  }
   emu::Emulator emulator(std::move(description));
   emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
-  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
+  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return ble ? ble->linkSend(b, n) : link.write(b, n); };
   HeadlessHost host(size.width(), size.height(), everyFrame ? QString::fromStdString(outDir) : QString());
   Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
@@ -252,7 +269,7 @@ int main(int argc, char** argv) {
 
   engine.startControlThread();
   engine.startClientThread();
-  link.start();
+  if (!ble) link.start();
 
   // Waits until the client has handled every action (a press has led to
   // its target or editor) and the device has nothing more to send.
@@ -260,7 +277,9 @@ int main(int argc, char** argv) {
     platform::sleepMs(atLeastMs);
     uint32_t start = platform::tickCount();
     while (platform::tickCount() - start < 10000) {
-      if (engine.settled() && link.waitIdle(1) && queueIsEmpty(p.queue)) break;
+      // Through a library the device's traffic is out of sight: wait for a quiet receive queue.
+      bool quiet = ble ? queueIsEmpty(p.queue) : link.waitIdle(1);
+      if (engine.settled() && quiet && queueIsEmpty(p.queue)) break;
       platform::sleepMs(5);
     }
     platform::sleepMs(30);
@@ -321,5 +340,8 @@ int main(int argc, char** argv) {
   }
   engine.shutdown();
   link.stop();
+  if (ble) ble->linkClose();
+  ble.reset();
+  unbindWarble(warble);
   return status;
 }

@@ -33,29 +33,31 @@ class RecordingSurface : public Surface {
   int width() const override { return w_; }
   int height() const override { return h_; }
   void rectangle(int l, int t, int r, int b, const Pen& pen, const Brush& brush) override {
-    calls.push_back({"rectangle", {{l, t}, {r, b}}, pen, brush});
+    record("rectangle", {{l, t}, {r, b}}, pen, brush);
   }
   void roundRect(int l, int t, int r, int b, int, int, const Pen& pen, const Brush& brush) override {
-    calls.push_back({"roundRect", {{l, t}, {r, b}}, pen, brush});
+    record("roundRect", {{l, t}, {r, b}}, pen, brush);
   }
   void polygon(const std::vector<Point>& p, const Pen& pen, const Brush& brush) override {
-    calls.push_back({"polygon", p, pen, brush});
+    record("polygon", p, pen, brush);
   }
   void ellipse(int l, int t, int r, int b, const Pen& pen, const Brush& brush) override {
-    calls.push_back({"ellipse", {{l, t}, {r, b}}, pen, brush});
+    record("ellipse", {{l, t}, {r, b}}, pen, brush);
   }
-  void polyline(const std::vector<Point>& p, const Pen& pen) override { calls.push_back({"polyline", p, pen, {}}); }
+  void polyline(const std::vector<Point>& p, const Pen& pen) override { record("polyline", p, pen, Brush{}); }
   void text(int x, int y, const std::string& utf8, int height, const std::string&, int, int align, DeviceColour colour) override {
-    Call c{"text", {{x, y}}, {}, {}, utf8, height, align, colour};
-    calls.push_back(c);
+    Call& c = record("text", {{x, y}}, Pen{}, Brush{});
+    c.text = utf8;
+    c.height = height;
+    c.align = align;
+    c.colour = colour;
   }
   Point textExtent(const std::string& utf8, int height, const std::string&, int) override {
     return {static_cast<int>(utf8.size()) * height / 2, height};
   }
   void blend(int x, int y, const PixelBuffer& p) override {
-    Call c{"blend", {{x, y}}};
+    Call& c = record("blend", {{x, y}}, Pen{}, Brush{});
     c.w = p.width, c.h = p.height, c.picture = p;
-    calls.push_back(c);
   }
   PixelBuffer pixels() const override { return {}; }
 
@@ -68,6 +70,16 @@ class RecordingSurface : public Surface {
   std::vector<Call> calls;
 
  private:
+  Call& record(const char* kind, std::vector<Point> points, const Pen& pen, const Brush& brush) {
+    Call c;
+    c.kind = kind;
+    c.points = std::move(points);
+    c.pen = pen;
+    c.brush = brush;
+    calls.push_back(std::move(c));
+    return calls.back();
+  }
+
   int w_, h_;
   std::vector<RecordingSurface>* archive_ = nullptr;
 };

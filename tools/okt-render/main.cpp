@@ -23,6 +23,7 @@
 
 #include "ble/binding.h"
 #include "ble/link.h"
+#include "dialogs/editors.h"
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
 #include "images/gif_decoder.h"
@@ -166,26 +167,24 @@ int renderPicture(const std::string& file, const std::string& out) {
   return 0;
 }
 
-// A value typed into an editor, written as the variable's type wants it.
-void headlessEdit(Protocol& p, HeadlessHost& host, uint32_t variableId) {
-  const VariableEntry* v = variableEntry(p.state, variableId);
-  if (!v || !(v->access & 2) || v->value.empty()) return;
-  VariableValue value;
-  value.type = v->type;
-  uint32_t current = 0;
-  if (v->type == VariableType::BOOL) {
-    variableNumber(p.state, variableId, &current);
-    value.value = current == 0 ? 1 : 0;  // toggled, no dialog
-  } else {
+// The editors as okt-render plays them: the script's next "answer edit"
+// is typed into the editor the variable's type opens.
+class HeadlessEditor : public EditorHost {
+ public:
+  explicit HeadlessEditor(HeadlessHost& host) : host_(host) {}
+  int runEditor(EditorKind kind, const DialogTemplate&, EditorRecord& r) override {
     std::string typed;
-    if (!host.nextEdit(typed)) return;
-    if (v->type == VariableType::STRING)
-      value.text = typed;
-    else
-      value.value = static_cast<uint32_t>(std::strtoul(typed.c_str(), nullptr, 0));
+    if (!host_.nextEdit(typed)) return kIdCancel;
+    if (kind == EditorKind::Text) r.text = typed.substr(0, kEditorTextBytes - 1);
+    else if (kind == EditorKind::List) r.value = listChoice(std::atoi(typed.c_str()));
+    else r.value = numberFromText(typed);
+    r.applied = 1;
+    return kIdOk;
   }
-  writeVariable(p, variableId, &value);
-}
+
+ private:
+  HeadlessHost& host_;
+};
 
 }  // namespace
 
@@ -264,7 +263,8 @@ int main(int argc, char** argv) {
   engine.display().enterLock = [&](uint32_t id) { return renderer.enterLock(id); };
   engine.refreshLock = [&] { renderer.refreshLock(); };
   engine.lockButtonHit = [&](uint32_t id) { return renderer.lockButtonHit(id); };
-  engine.editVariable = [&](uint32_t variable, uint32_t) { headlessEdit(p, host, variable); };
+  HeadlessEditor editor(host);
+  engine.editVariable = [&](uint32_t variable, uint32_t title) { editVariable(p, editor, variable, title); };
   p.hooks.leaveLock = [&](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
 
   engine.startControlThread();

@@ -1,0 +1,98 @@
+#include "dialogs/editors.h"
+
+#include <cstdlib>
+
+#include "protocol/requests.h"
+#include "protocol/wire.h"
+
+namespace okt {
+
+EditorKind editorFor(uint16_t type, uint32_t minimum, uint32_t maximum) {
+  switch (type) {
+    case VariableType::U8:
+    case VariableType::S8:
+    case VariableType::U16:
+    case VariableType::S16:
+    case VariableType::U32:
+    case VariableType::S32: return maximum - minimum < 100 ? EditorKind::Slider : EditorKind::Number;
+    case VariableType::STRING: return EditorKind::Text;
+    case VariableType::DATE: return EditorKind::Date;
+    case VariableType::TIME: return EditorKind::Time;
+    case VariableType::HOUR_MINUTE: return EditorKind::HourMinute;
+    case VariableType::LIST: return EditorKind::List;
+    case VariableType::WEEKDAYS: return EditorKind::Weekday;
+    default: return EditorKind::None;
+  }
+}
+
+uint32_t numberFromText(const std::string& text) {
+  std::string cut = text.substr(0, 98);
+  return static_cast<uint32_t>(std::strtoul(cut.c_str(), nullptr, 0));
+}
+
+uint32_t weekdayBits(const std::array<bool, 7>& checked) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 7; ++i)
+    if (checked[static_cast<size_t>(i)]) bits |= 1u << i;
+  return bits;
+}
+
+SliderSetup sliderSetup(const EditorRecord& r) {
+  // The range goes to the control as 16-bit values.
+  int lo = static_cast<int16_t>(r.minimum & 0xFFFF), hi = static_cast<int16_t>(r.maximum & 0xFFFF);
+  if (r.type == VariableType::U8 || r.type == VariableType::U16) lo = r.minimum & 0xFFFF, hi = r.maximum & 0xFFFF;
+  int tick = r.maximum - r.minimum < 50 ? 1 : 10;
+  return {lo, hi, tick, static_cast<int>(r.value)};
+}
+
+std::vector<std::string> listEntries(const ClientState& s, const EditorRecord& r) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < r.listTexts.size() && i < r.maximum; ++i) {
+    uint32_t id = r.listTexts[i];
+    if (id > kMaxValidId) continue;  // no gap for a skipped choice
+    const char* t = textOf(s, id);
+    out.push_back(t ? t : "");
+  }
+  return out;
+}
+
+void editVariable(Protocol& p, EditorHost& host, uint32_t variableId, uint32_t titleTextId) {
+  const VariableEntry* v = variableEntry(p.state, variableId);
+  if (!v || !(v->access & 0x02)) return;
+  EditorRecord r;
+  r.type = v->type;
+  r.minimum = v->minimum;
+  r.maximum = v->maximum;
+  if (variableIsNumeric(p.state, variableId)) {
+    if (variableNumber(p.state, variableId, &r.value) != 0) return;
+    if (r.type == VariableType::BOOL) {
+      r.value = r.value == 0 ? 1 : 0;
+      r.applied = 1;
+    }
+  } else if (r.type == VariableType::LIST) {
+    if (v->value.size() < 2) return;
+    r.value = (uint32_t{v->value[0]} << 8) | v->value[1];
+    // The record holds 67 choices; a longer list shows its first 67.
+    for (size_t i = 0; i < r.maximum && i < kListTextsMax && 2 + 3 * i + 3 <= v->value.size(); ++i) {
+      uint32_t id = 0;
+      getU24(v->value.data() + 2 + 3 * i, &id);
+      r.listTexts.push_back(id);
+    }
+  } else if (r.type == VariableType::STRING) {
+    if (v->value.empty()) return;
+    r.text = reinterpret_cast<const char*>(v->value.data());
+    if (r.text.size() > kEditorTextBytes - 1) r.text.resize(kEditorTextBytes - 1);  // opens cut
+  } else {
+    return;
+  }
+  if (!r.applied) {
+    EditorKind kind = editorFor(r.type, r.minimum, r.maximum);
+    if (kind == EditorKind::None) return;
+    if (host.runEditor(kind, buildEditorTemplate(p.state, titleTextId), r) != kIdOk) return;
+  }
+  if (r.applied != 1) return;
+  VariableValue value{r.type, r.value, r.text};
+  writeVariable(p, variableId, &value);
+}
+
+}  // namespace okt

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include "dialogs/editors.h"
+#include "dialogs/password_rules.h"
+#include "support/messages.h"
+
+namespace okt {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class Dialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::openTables(p, 4, 16, 32);
+    p.hooks.sendRequest = [this](const uint8_t* b, uint16_t n) {
+      writes.emplace_back(b + 13, b + n);  // the value bytes of a WRITE_VARIABLE
+      return 0;
+    };
+  }
+  void variable(uint32_t id, uint16_t type, const Bytes& value, uint32_t min = 0, uint32_t max = 0, uint8_t access = 2) {
+    ASSERT_EQ(test::decode(p, test::variableMessage(id, test::variableBody(type, value, 0xFFFFFF, min, max, access))), 0);
+  }
+  Protocol p;
+  std::vector<Bytes> writes;
+};
+
+// An editor host that plays the user: it checks the editor chosen and
+// answers by setting the record as OK would.
+struct ScriptedEditor : EditorHost {
+  EditorKind expected = EditorKind::None;
+  int result = kIdOk;
+  std::function<void(EditorRecord&)> answer;
+  int runs = 0;
+  std::u16string caption;
+  int runEditor(EditorKind kind, const DialogTemplate& frame, EditorRecord& r) override {
+    ++runs;
+    caption = frame.caption;
+    EXPECT_EQ(kind, expected);
+    if (result == kIdOk && answer) {
+      answer(r);
+      r.applied = 1;
+    }
+    return result;
+  }
+};
+
+TEST_F(Dialogs, EditorCaptionsAndFallbacks) {
+  test::decode(p, test::textMessage(1, "Speed"));
+  test::decode(p, test::textMessage(2, "Température"));
+  test::decode(p, test::textMessage(3, std::string(200, 'x')));
+  EXPECT_EQ(buildEditorTemplate(p.state, 1).caption, u"Modify: Speed");
+  EXPECT_EQ(buildEditorTemplate(p.state, 2).caption, u"Modify: Température");
+  EXPECT_EQ(buildEditorTemplate(p.state, 0xFFFFFF).caption, u"Modify variable");
+  EXPECT_EQ(buildEditorTemplate(p.state, 9).caption, u"Modify variable");  // not arrived
+  EXPECT_EQ(buildEditorTemplate(p.state, 3).caption.size(), kCaptionUnits);  // cut
+  EXPECT_EQ(buildPasswordTemplate(p.state, 0xFFFFFF).caption, u"Password");
+  EXPECT_EQ(buildPasswordTemplate(p.state, 1).caption, u"Speed");
+}
+
+TEST_F(Dialogs, TemplateBytesAlignEachItem) {
+  test::decode(p, test::textMessage(1, "0123456789"));
+  DialogTemplate t = buildPasswordTemplate(p.state, 1);  // a 10-character caption
+  Bytes b = t.bytes();
+  ASSERT_EQ(b.size(), 2048u);
+  // Header 18 bytes, menu and class 4, the caption 20 and its zero 2: 44, already aligned.
+  EXPECT_EQ(b[0], 0x80);
+  EXPECT_EQ(b[8], 2);  // two items
+  size_t item = 44;
+  EXPECT_EQ(b[item], 0x01);  // OK: BS_DEFPUSHBUTTON
+  EXPECT_EQ(b[item + 3], 0x50);
+  EXPECT_EQ(b[item + 8], 190);
+  EXPECT_EQ(b[item + 16], 1);  // id
+  test::decode(p, test::textMessage(2, "012345678"));  // 9 characters: the OK item moves to the next boundary
+  Bytes c = buildPasswordTemplate(p.state, 2).bytes();
+  EXPECT_EQ(c[40], 0);  // padding
+  EXPECT_EQ(c[41], 0);
+  EXPECT_EQ(c[44], 0x01);
+  EXPECT_EQ(alignUp4(41), 44u);
+}
+
+TEST_F(Dialogs, EditorsByTypeAndRange) {
+  struct Case {
+    uint16_t type;
+    uint32_t min, max;
+    EditorKind kind;
+  };
+  for (Case c : {Case{VariableType::U8, 0, 10, EditorKind::Slider}, Case{VariableType::U8, 0, 99, EditorKind::Slider},
+                 Case{VariableType::U8, 0, 100, EditorKind::Number}, Case{VariableType::S16, 0xFFFFFFF6, 10, EditorKind::Slider},
+                 Case{VariableType::STRING, 0, 0, EditorKind::Text}, Case{VariableType::DATE, 0, 0, EditorKind::Date},
+                 Case{VariableType::LIST, 0, 3, EditorKind::List}, Case{VariableType::NONE, 0, 0, EditorKind::None}})
+    EXPECT_EQ(editorFor(c.type, c.min, c.max), c.kind) << c.type;
+  EditorRecord r;
+  r.maximum = 10;
+  EXPECT_EQ(sliderSetup(r).tickFrequency, 1);
+  r.maximum = 60;
+  EXPECT_EQ(sliderSetup(r).tickFrequency, 10);
+}
+
+TEST_F(Dialogs, NumbersAreReadWithBaseZero) {
+  EXPECT_EQ(numberFromText("0x1F"), 31u);
+  EXPECT_EQ(numberFromText("017"), 15u);
+  EXPECT_EQ(numberFromText("12abc"), 12u);
+  EXPECT_EQ(numberFromText("abc"), 0u);
+  EXPECT_EQ(numberFromText("-1"), 0xFFFFFFFFu);
+}
+
+TEST_F(Dialogs, WrittenBytesOfEachEditor) {
+  struct Case {
+    const char* name;
+    uint16_t type;
+    Bytes initial;
+    uint32_t min, max;
+    EditorKind kind;
+    std::function<void(EditorRecord&)> answer;
+    Bytes written;
+  };
+  const Case cases[] = {
+      {"U16 70000", VariableType::U16, {0, 0}, 0, 60000, EditorKind::Number, [](EditorRecord& r) { r.value = numberFromText("70000"); }, {0x11, 0x70}},
+      {"TIME", VariableType::TIME, {0, 0, 0}, 0, 0, EditorKind::Time, [](EditorRecord& r) { r.value = packThree(12, 34, 56); }, {12, 34, 56}},
+      {"HOUR_MINUTE", VariableType::HOUR_MINUTE, {0, 0}, 0, 0, EditorKind::HourMinute, [](EditorRecord& r) { r.value = packHourMinute(300, 5); }, {0x2C, 0x05}},
+      {"WEEKDAYS", VariableType::WEEKDAYS, {0}, 0, 0, EditorKind::Weekday, [](EditorRecord& r) { r.value = weekdayBits({true, false, false, false, false, false, true}); }, {0x41}},
+      {"STRING", VariableType::STRING, {'x', 0}, 0, 0, EditorKind::Text, [](EditorRecord& r) { r.text = "abc"; }, {'a', 'b', 'c', 0}},
+      {"slider", VariableType::U8, {3}, 0, 10, EditorKind::Slider, [](EditorRecord& r) { r.value = 7; }, {7}},
+  };
+  uint32_t id = 0;
+  for (const Case& c : cases) {
+    variable(id, c.type, c.initial, c.min, c.max);
+    ScriptedEditor editor;
+    editor.expected = c.kind;
+    editor.answer = c.answer;
+    writes.clear();
+    editVariable(p, editor, id, 0xFFFFFF);
+    EXPECT_EQ(editor.runs, 1) << c.name;
+    ASSERT_EQ(writes.size(), 1u) << c.name;
+    EXPECT_EQ(writes[0], c.written) << c.name;
+    ++id;
+  }
+}
+
+TEST_F(Dialogs, BoolNeedsNoDialogAndCancelWritesNothing) {
+  variable(0, VariableType::BOOL, {5});
+  variable(1, VariableType::BOOL, {0});
+  ScriptedEditor editor;
+  editVariable(p, editor, 0, 0xFFFFFF);
+  editVariable(p, editor, 1, 0xFFFFFF);
+  EXPECT_EQ(editor.runs, 0);
+  EXPECT_EQ(writes, (std::vector<Bytes>{{0}, {1}}));
+  variable(2, VariableType::U8, {1}, 0, 200);
+  editor.expected = EditorKind::Number;
+  editor.result = kIdCancel;
+  writes.clear();
+  editVariable(p, editor, 2, 0xFFFFFF);
+  EXPECT_TRUE(writes.empty());
+  variable(3, VariableType::U8, {1}, 0, 200, 0);  // read only
+  editVariable(p, editor, 3, 0xFFFFFF);
+  EXPECT_EQ(editor.runs, 1);
+}
+
+TEST_F(Dialogs, ListsSkipChoicesWithoutTextIdsAndWriteTheListIndex) {
+  test::decode(p, test::textMessage(5, "Eco"));
+  test::decode(p, test::textMessage(7, "Boost"));
+  variable(0, VariableType::LIST, {0, 0, 0, 0, 5, 0xFF, 0xFF, 0xFF, 0, 0, 7, 0, 0, 9}, 0, 4);
+  ScriptedEditor editor;
+  editor.expected = EditorKind::List;
+  std::vector<std::string> shown;
+  editor.answer = [&](EditorRecord& r) {
+    shown = listEntries(p.state, r);
+    r.value = listChoice(1);  // the third choice, shown second
+  };
+  editVariable(p, editor, 0, 0xFFFFFF);
+  EXPECT_EQ(shown, (std::vector<std::string>{"Eco", "Boost", ""}));  // a text not arrived shows empty
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], (Bytes{0, 1}));
+  EXPECT_EQ(listChoice(-1), 0xFFFFu);
+}
+
+TEST(PasswordRules, AllowedCharacterClasses) {
+  struct Case {
+    uint16_t allowed;
+    const char* text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {0x20, "1234", true},  {0x20, "12a4", false}, {0xE0, "aB3", true},   {0xE0, "a-b", false},
+      {0x18, "#@", true},    {0x18, " !", true},    {0x18, "\xC3\xA9", true}, {0x10, " ", false},
+      {0x08, "#", false},    {0x00, "", true},      {0x40, "abc", true},   {0x80, "ABC", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(passwordCharsAllowed(c.allowed, c.text), c.ok) << c.allowed << " " << c.text;
+}
+
+TEST(PasswordRules, FieldSetupFromOptions) {
+  PasswordField f = passwordField(0x00, 0x20, 4);
+  EXPECT_FALSE(f.showCancel);
+  EXPECT_TRUE(f.masked);
+  EXPECT_TRUE(f.digitsOnly);
+  EXPECT_EQ(f.maxLength, 4);
+  f = passwordField(0x50, 0x40, 0);
+  EXPECT_TRUE(f.showCancel);
+  EXPECT_FALSE(f.masked);
+  EXPECT_TRUE(f.lowerCase);
+  EXPECT_FALSE(passwordField(0, 0xE0, 0).digitsOnly);
+}
+
+TEST(PopupLayout, ButtonsByTheGivenArithmetic) {
+  auto xs = [](int n) {
+    std::vector<int> out;
+    for (auto b : popupButtonPlaces(n)) out.push_back(b.x);
+    return out;
+  };
+  EXPECT_EQ(xs(1), (std::vector<int>{20}));
+  EXPECT_EQ(popupButtonPlaces(1)[0].width, 90);
+  EXPECT_EQ(xs(3), (std::vector<int>{22, 88, 154}));
+  EXPECT_EQ(popupButtonPlaces(3)[1].width, 56);
+  EXPECT_EQ(xs(4), (std::vector<int>{20, 70, 120, 170}));
+  auto ten = popupButtonPlaces(10);
+  ASSERT_EQ(ten.size(), 10u);
+  EXPECT_EQ(ten[0].x, 20);
+  EXPECT_EQ(ten[1].x, 40);
+  EXPECT_EQ(ten[0].width, 10);
+  EXPECT_EQ(ten[9].id, 5209);
+  EXPECT_TRUE(popupButtonPlaces(0).empty());
+}
+
+}  // namespace
+}  // namespace okt

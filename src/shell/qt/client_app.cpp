@@ -1,0 +1,145 @@
+#include "shell/qt/client_app.h"
+
+#include <QMessageBox>
+#include <QMetaObject>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+#include "ble/qt/connect_dialogs.h"
+#include "dialogs/qt/qt_ui_host.h"
+#include "engine/engine.h"
+#include "images/svg_render.h"
+#include "platform/log.h"
+#include "platform/qt/qt_surface.h"
+#include "presentation/renderer.h"
+#include "shell/qt/main_window.h"
+
+namespace okt {
+
+namespace {
+
+extern "C" void onSignal(int sig) {
+  const char* line = "Caught SIGTERM: a termination request was sent to the program\n";
+  switch (sig) {
+    case SIGINT: line = "Caught SIGINT: interactive attention signal, probably a ctrl+c\n"; break;
+    case SIGILL: line = "Caught SIGILL: illegal instruction\n"; break;
+    case SIGFPE: line = "Caught SIGFPE: arithmetic exception, such as divide by zero\n"; break;
+    case SIGSEGV: line = "Caught SIGSEGV: segfault\n"; break;
+    case SIGABRT: line = "Caught SIGABRT: usually caused by an abort() or assert()\n"; break;
+    default: break;
+  }
+  ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
+  (void)ignored;
+  _exit(1);
+}
+
+}  // namespace
+
+void installSignalHandlers() {
+  for (int sig : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) std::signal(sig, onSignal);
+}
+
+int runClient(QApplication& app, const std::string& bleLibraryArgument) {
+  platform::logText("Killing all previous Videder consoles\n");
+  killProcessesNamed("Videder.exe");
+  char cwd[261];
+  if (getcwd(cwd, sizeof cwd)) platform::logf("Current execution directory: %s\n", cwd);
+  platform::logText("VORNA Configurator  Application\n");
+
+  WarbleBinding warble;
+  std::string error;
+  if (!bindWarble(chooseBleLibrary(bleLibraryArgument), warble, error)) {
+    platform::logText(error + "\n");
+    QMessageBox::critical(nullptr, "ERROR", QString::fromStdString(error));
+    return 1;
+  }
+
+  AppQueue queue;
+  Protocol p;
+  initQueue(p.queue);
+  Link link(warble, p);
+  link.closeDelayMs = 0;  // the window's thread must not sleep
+  ConnectFlow flow(warble, link, queue);
+  queue.startWorker([&](const AppMessage& m) { return flow.handleAppMessage(m); });
+
+  MainWindow window;
+  QtUiHost host(&window, &p.state);
+  host.setDisplayRect({0, 0, window.display()->width(), window.display()->height()});
+  host.onFrame = [&](const QImage& frame) { window.display()->showFrame(frame); };
+  host.onButton = [&](QtUiHost::Button b, bool on) {
+    switch (b) {
+      case QtUiHost::Button::Prev: window.prevButton()->setEnabled(on); break;
+      case QtUiHost::Button::Next: window.nextButton()->setEnabled(on); break;
+      case QtUiHost::Button::Back: window.backButton()->setEnabled(on); break;
+      case QtUiHost::Button::PageBox: window.pageBox()->setEnabled(on); break;
+    }
+  };
+  host.onPageNumber = [&](uint32_t n) { window.showPageNumber(n); };
+  host.icons = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
+  flow.setStatusText = [&](const std::string& text) {
+    QString t = QString::fromStdString(text);
+    QMetaObject::invokeMethod(&window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
+  };
+  flow.errorBox = [&](const std::string& text) {
+    QString t = QString::fromStdString(text);
+    QMetaObject::invokeMethod(&window, [&window, t] { QMessageBox::warning(&window, "Error", t); }, Qt::QueuedConnection);
+  };
+
+  Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
+  renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
+  renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
+  Engine engine(p, renderer, host);
+  renderer.setDisplay(&engine.display());
+  engine.display().enterLock = [&](uint32_t id) { return renderer.enterLock(id); };
+  engine.refreshLock = [&] { renderer.refreshLock(); };
+  engine.lockButtonHit = [&](uint32_t id) { return renderer.lockButtonHit(id); };
+  engine.editVariable = [&](uint32_t variable, uint32_t title) { editVariable(p, host, variable, title); };
+  p.hooks.leaveLock = [&](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
+  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.linkSend(b, n); };
+  link.onPeerGone = [&] {
+    // The device went away: close the protocol connection as Disconnect would, and say so.
+    QMetaObject::invokeMethod(&window, [&] {
+      engine.postControl(ControlFlag::DISCONNECT);
+      window.disableNavigation();
+      window.setStatusText("The device disconnected");
+    }, Qt::QueuedConnection);
+  };
+  engine.startControlThread();
+  engine.startClientThread();
+
+  QtConnectDialogs dialogs(flow, queue);
+  QObject::connect(window.connectButton(), &QPushButton::clicked, &window, [&] {
+    if (link.linkIsReady()) link.linkClose();
+    dialogs.showConnectDialogs();
+    if (link.linkIsReady()) {
+      window.information()->setText(QString::fromStdString(link.deviceSummary()));
+      engine.postControl(ControlFlag::CONNECT);
+    } else {
+      window.disableNavigation();
+    }
+  });
+  QObject::connect(window.disconnectButton(), &QPushButton::clicked, &window, [&] {
+    if (!link.linkIsReady()) return;
+    link.linkClose();
+    engine.postControl(ControlFlag::DISCONNECT);
+  });
+  QObject::connect(window.prevButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::PREV_PAGE); });
+  QObject::connect(window.nextButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
+  QObject::connect(window.backButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::BACK); });
+  window.display()->onClick = [&](int x, int y) { engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y)); };
+  QObject::connect(&window, &QDialog::finished, &app, [&] {
+    engine.postControl(ControlFlag::QUIT);
+    app.quit();
+  });
+
+  window.show();
+  app.exec();
+  engine.shutdown();
+  queue.stopWorker();
+  link.linkClose();
+  unbindWarble(warble);
+  return 0;
+}
+
+}  // namespace okt

@@ -1,0 +1,97 @@
+// The whole desktop client offscreen, driven as a user would, with the
+// emulator's Bluetooth library.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+#include "ble/qt/connect_dialogs.h"
+#include "shell/qt/client_app.h"
+#include "shell/qt/main_window.h"
+#include "support/log_capture.h"
+
+namespace okt {
+namespace {
+
+// Steps run one after another, each when its condition holds.
+class Driver {
+ public:
+  struct Step {
+    std::function<bool()> ready;
+    std::function<void()> act;
+  };
+  void add(std::function<bool()> ready, std::function<void()> act) { steps_.push_back({ready, act}); }
+  void start() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (next_ >= steps_.size()) return;
+      if (!steps_[next_].ready()) return;
+      // From a single shot of its own: an action may open a modal dialog, and a
+      // timer does not fire again while its handler is still running.
+      QTimer::singleShot(0, steps_[next_++].act);
+    });
+    timer_.start();
+  }
+  size_t done() const { return next_; }
+
+ private:
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  QTimer timer_;
+};
+
+MainWindow* mainWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* m = dynamic_cast<MainWindow*>(w); m && m->isVisible()) return m;
+  return nullptr;
+}
+
+ScanDialog* scanDialog() { return dynamic_cast<ScanDialog*>(QApplication::activeModalWidget()); }
+
+TEST(OktClient, ConnectToTheDemoClickGoBackDisconnectAndQuit) {
+  test::LogCapture log;
+  Driver d;
+  // "&Connect" opens the scan dialog (modal: the driver's timer keeps running inside it).
+  d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
+  d.add([] { return scanDialog() != nullptr; }, [] { scanDialog()->scanButton()->click(); });
+  d.add([] {
+    scanDialog()->refresh();
+    return scanDialog()->list()->topLevelItemCount() > 0;
+  }, [] {
+    ScanDialog* s = scanDialog();
+    s->list()->setCurrentItem(s->list()->topLevelItem(0));
+    s->connectButton()->click();
+  });
+  // The connecting dialog closes itself after "System READY"; the home menu is drawn.
+  d.add([] { return mainWindow() && !mainWindow()->display()->pixmap().isNull() && !QApplication::activeModalWidget(); },
+        [] {
+          MainWindow* w = mainWindow();
+          EXPECT_TRUE(w->information()->text().startsWith("MAC: 0C:0C:0C:00:00:01"));
+          // OKT_SCREENSHOT=FILE.png keeps a picture of the window showing the demo.
+          if (const char* shot = std::getenv("OKT_SCREENSHOT")) w->grab().save(shot);
+          // Row 0 of the home menu: Buttons.
+          QPoint row(w->display()->width() / 2, w->display()->height() * 10000 / 65535);
+          w->display()->onClick(row.x(), row.y());
+        });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; },
+        [] { mainWindow()->backButton()->click(); });
+  d.add([&] { return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1"); },
+        [] { mainWindow()->disconnectButton()->click(); });
+  d.add([&] { return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos; },
+        [] { mainWindow()->reject(); });  // the close box: quit
+  d.start();
+  int rc = runClient(*qApp, OKT_WARBLE_EMULATOR);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(d.done(), 7u);
+  std::string text = log.text();
+  EXPECT_NE(text.find("VORNA Configurator  Application"), std::string::npos);
+  EXPECT_NE(text.find("WARBLE 1.2.0-okt-emulator!"), std::string::npos);
+  EXPECT_NE(text.find("System READY"), std::string::npos);
+  EXPECT_NE(text.find("REDO Ctrl: task finished"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace okt

@@ -26,6 +26,7 @@
 #include "dialogs/editors.h"
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
+#include "engine/wiring.h"
 #include "images/gif_decoder.h"
 #include "images/jpeg_decoder.h"
 #include "images/svg_render.h"
@@ -259,13 +260,8 @@ int main(int argc, char** argv) {
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
   renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
   Engine engine(p, renderer, host);
-  renderer.setDisplay(&engine.display());
-  engine.display().enterLock = [&](uint32_t id) { return renderer.enterLock(id); };
-  engine.refreshLock = [&] { renderer.refreshLock(); };
-  engine.lockButtonHit = [&](uint32_t id) { return renderer.lockButtonHit(id); };
   HeadlessEditor editor(host);
-  engine.editVariable = [&](uint32_t variable, uint32_t title) { editVariable(p, editor, variable, title); };
-  p.hooks.leaveLock = [&](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
+  wireClient(p, engine, renderer, editor);
 
   engine.startControlThread();
   engine.startClientThread();

@@ -9,6 +9,7 @@
 #include "ble/qt/connect_dialogs.h"
 #include "dialogs/qt/qt_ui_host.h"
 #include "engine/engine.h"
+#include "engine/wiring.h"
 #include "images/svg_render.h"
 #include "platform/log.h"
 #include "platform/qt/qt_surface.h"
@@ -90,12 +91,7 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
   renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
   Engine engine(p, renderer, host);
-  renderer.setDisplay(&engine.display());
-  engine.display().enterLock = [&](uint32_t id) { return renderer.enterLock(id); };
-  engine.refreshLock = [&] { renderer.refreshLock(); };
-  engine.lockButtonHit = [&](uint32_t id) { return renderer.lockButtonHit(id); };
-  engine.editVariable = [&](uint32_t variable, uint32_t title) { editVariable(p, host, variable, title); };
-  p.hooks.leaveLock = [&](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
+  wireClient(p, engine, renderer, host);
   p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.linkSend(b, n); };
   link.onPeerGone = [&] {
     // The device went away: close the protocol connection as Disconnect would, and say so.

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <QTimer>
 #include <functional>
 #include <vector>
 
 #include "ble/qt/connect_dialogs.h"
+#include "dialogs/qt/dialogs.h"
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
 #include "support/log_capture.h"
@@ -51,7 +53,7 @@ MainWindow* mainWindow() {
 
 ScanDialog* scanDialog() { return dynamic_cast<ScanDialog*>(QApplication::activeModalWidget()); }
 
-TEST(OktClient, ConnectToTheDemoClickGoBackDisconnectAndQuit) {
+TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   test::LogCapture log;
   Driver d;
   // "&Connect" opens the scan dialog (modal: the driver's timer keeps running inside it).
@@ -76,16 +78,40 @@ TEST(OktClient, ConnectToTheDemoClickGoBackDisconnectAndQuit) {
           QPoint row(w->display()->width() / 2, w->display()->height() * 10000 / 65535);
           w->display()->onClick(row.x(), row.y());
         });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; },
-        [] { mainWindow()->backButton()->click(); });
-  d.add([&] { return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1"); },
+  d.add([&] {
+    return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && mainWindow()->backButton()->isEnabled();
+  }, [] { mainWindow()->backButton()->click(); });
+  // A value edit: page 2, "Settings", the speed row opens its number editor.
+  d.add([&] {
+    return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1") &&
+           mainWindow()->nextButton()->isEnabled();
+  }, [] { mainWindow()->nextButton()->click(); });
+  auto row = [](int k) { return mainWindow()->display()->height() * (6144 + 9728 * k + 4000) / 65535; };
+  d.add([&] { return mainWindow()->pageBox()->text() == "1"; },
+        [&] { mainWindow()->display()->onClick(100, row(3)); });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; },
+        [&] { mainWindow()->display()->onClick(100, row(3)); });
+  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; }, [] {
+    auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
+    editor->field(0)->setText("123");
+    editor->okButton()->click();
+  });
+  d.add([&] { return log.text().find("[LNK] Sending request with 15 bytes - 0008") != std::string::npos; },
         [] { mainWindow()->disconnectButton()->click(); });
   d.add([&] { return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos; },
         [] { mainWindow()->reject(); });  // the close box: quit
   d.start();
+  // A step that never comes fails the test instead of hanging it.
+  QTimer::singleShot(90000, [&] {
+    ADD_FAILURE() << "stuck after step " << d.done();
+    for (const std::string& line : log.lines())
+      if (line.rfind("NOTIF", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (MainWindow* w = mainWindow()) w->reject();
+  });
   int rc = runClient(*qApp, OKT_WARBLE_EMULATOR);
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(d.done(), 7u);
+  EXPECT_EQ(d.done(), 11u);  // every step ran
   std::string text = log.text();
   EXPECT_NE(text.find("VORNA Configurator  Application"), std::string::npos);
   EXPECT_NE(text.find("WARBLE 1.2.0-okt-emulator!"), std::string::npos);

@@ -7,7 +7,6 @@
 #include "shell/qt/client_app.h"
 
 int main(int argc, char** argv) {
-  okt::installSignalHandlers();
   QApplication app(argc, argv);
   std::string library;
   for (int i = 1; i < argc; ++i) {

@@ -47,6 +47,7 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
   char cwd[261];
   if (getcwd(cwd, sizeof cwd)) platform::logf("Current execution directory: %s\n", cwd);
   platform::logText("VORNA Configurator  Application\n");
+  installSignalHandlers();
 
   WarbleBinding warble;
   std::string error;

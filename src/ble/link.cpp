@@ -154,15 +154,22 @@ int Link::gattConnect() {
   return r;
 }
 
-int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
-  std::lock_guard<std::mutex> op(operationMutex_);
-  uint64_t token = begin();
+// Looks the characteristic up for an operation that has begun; when it is
+// missing the operation ends as a failure.
+WarbleGattChar* Link::lookUp(uint64_t token, const char* uuid) {
   WarbleGattChar* c = w_.warble_gatt_find_characteristic(connection_, uuid);
   if (!c) {
     platform::logText("Characteristic not found\n");
     end(token);
-    return -1;
   }
+  return c;
+}
+
+int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
+  std::lock_guard<std::mutex> op(operationMutex_);
+  uint64_t token = begin();
+  WarbleGattChar* c = lookUp(token, uuid);
+  if (!c) return -1;
   w_.warble_gattchar_read_async(c, asContext(token), readHandler);
   int r = wait(token);
   std::string value;
@@ -180,12 +187,8 @@ int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
 int Link::gattWrite(const char* uuid, const uint8_t* bytes, size_t size) {
   std::lock_guard<std::mutex> op(operationMutex_);
   uint64_t token = begin();
-  WarbleGattChar* c = w_.warble_gatt_find_characteristic(connection_, uuid);
-  if (!c) {
-    platform::logText("Characteristic not found\n");
-    end(token);
-    return 1;
-  }
+  WarbleGattChar* c = lookUp(token, uuid);
+  if (!c) return 1;
   w_.warble_gattchar_write_async(c, bytes, static_cast<uint8_t>(size), asContext(token), writeHandler);
   int r = wait(token);
   end(token);
@@ -195,12 +198,8 @@ int Link::gattWrite(const char* uuid, const uint8_t* bytes, size_t size) {
 int Link::gattSubscribe(const char* uuid) {
   std::lock_guard<std::mutex> op(operationMutex_);
   uint64_t token = begin();
-  WarbleGattChar* c = w_.warble_gatt_find_characteristic(connection_, uuid);
-  if (!c) {
-    platform::logText("Characteristic not found\n");
-    end(token);
-    return 1;
-  }
+  WarbleGattChar* c = lookUp(token, uuid);
+  if (!c) return 1;
   w_.warble_gattchar_enable_notifications_async(c, asContext(token), writeHandler);
   int r = wait(token);
   end(token);

@@ -57,6 +57,7 @@ class Link {
   int gattWrite(const char* uuid, const uint8_t* bytes, size_t size);
   int gattSubscribe(const char* uuid);
   uint64_t begin();
+  WarbleGattChar* lookUp(uint64_t token, const char* uuid);
   int wait(uint64_t token);
   void end(uint64_t token);
   void report(int value, const std::string& text);

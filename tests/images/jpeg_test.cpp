@@ -143,23 +143,7 @@ TEST_F(Jpeg, SegmentsBeforeTheScanAreSkippedAndNothingAfterIsRead) {
 
 TEST_F(Jpeg, AFlatBlockWithDcSixtyFourGivesOneHundredThirtySix) {
   // One 8 x 8 grey block: DC difference 1 with quantiser 64, no AC.
-  std::vector<uint8_t> j = {0xFF, 0xD8,
-                            0xFF, 0xDB, 0x00, 0x43, 0x00};
-  for (int i = 0; i < 64; ++i) j.push_back(64);
-  // SOF0: 8 bits, 8 x 8, one component, factors 1x1, table 0.
-  for (uint8_t b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00}) j.push_back(b);
-  // DC table 0: one code of length 1 -> symbol 1 (one extra bit). AC table 0: one code of length 1 -> symbol 0 (end).
-  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) j.push_back(b);
-  for (int i = 0; i < 15; ++i) j.push_back(0);
-  j.push_back(0x01);
-  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}) j.push_back(b);
-  for (int i = 0; i < 15; ++i) j.push_back(0);
-  j.push_back(0x00);
-  for (uint8_t b : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) j.push_back(b);
-  // Bits: DC code 0, extra bit 1 (value +1), AC code 0 (end of block), padding ones.
-  j.push_back(0b01011111);
-  j.push_back(0xFF);
-  j.push_back(0xD9);
+  auto j = test::flatGreyJpeg(8, 8, 64, true);
   ASSERT_EQ(decode(j), Ok);
   for (int i = 0; i < 64; ++i) ASSERT_EQ(jpegPixels(*ctx)[i], 136) << i;
 }

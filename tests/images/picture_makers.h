@@ -100,6 +100,34 @@ inline double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
   return 10 * std::log10(255.0 * 255.0 / (se / n));
 }
 
+// A grey baseline JPEG written by hand: every 8 x 8 block has only a DC
+// difference (`dcBits`, the code '0' then one extra bit when firstDcOne) and
+// no AC term, with one quantiser `q` for every coefficient. Block k > 0 has
+// a DC difference of 0.
+inline std::vector<uint8_t> flatGreyJpeg(int width, int height, uint8_t q, bool firstDcOne) {
+  std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+  for (int i = 0; i < 64; ++i) j.push_back(q);
+  for (int b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, height >> 8, height & 0xFF, width >> 8, width & 0xFF, 0x01, 0x01, 0x11, 0x00})
+    j.push_back(static_cast<uint8_t>(b));
+  // DC table 0: one code of length 1 for symbol 1 (one extra bit) or 0; AC table 0: one code for end of block.
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) j.push_back(b);
+  for (int i = 0; i < 15; ++i) j.push_back(0);
+  j.push_back(firstDcOne ? 0x01 : 0x00);
+  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}) j.push_back(b);
+  for (int i = 0; i < 15; ++i) j.push_back(0);
+  j.push_back(0x00);
+  for (uint8_t b : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) j.push_back(b);
+  if (firstDcOne) {
+    j.push_back(0b01011111);  // DC code 0, extra bit 1 (+1), end of block, then padding ones
+  } else {
+    size_t blocks = static_cast<size_t>((width + 7) / 8) * static_cast<size_t>((height + 7) / 8);
+    j.insert(j.end(), (blocks * 2 + 7) / 8, 0x00);  // every block: DC code 0, end of block
+  }
+  j.push_back(0xFF);
+  j.push_back(0xD9);
+  return j;
+}
+
 // Finds the first marker FF code; the offset of its FF, or -1.
 inline long findMarker(const std::vector<uint8_t>& j, uint8_t code) {
   for (size_t i = 2; i + 1 < j.size(); ++i)

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "presentation/drawing.h"
+#include "images/picture_makers.h"
 #include "support/messages.h"
 #include "support/recording_surface.h"
 
@@ -157,18 +158,7 @@ TEST_F(Drawing, PolylineGroupsOfOnePointDrawNothing) {
 
 TEST_F(Drawing, PictureTargetSizeFollowsThePlacement) {
   // A 300 x 200 grey JPEG placed with width 0 and height 32768 in a 600 x 400 view.
-  std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
-  for (int i = 0; i < 64; ++i) jpeg.push_back(1);
-  for (uint8_t b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0xC8, 0x01, 0x2C, 0x01, 0x01, 0x11, 0x00}) jpeg.push_back(b);
-  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) jpeg.push_back(b);
-  for (int i = 0; i < 15; ++i) jpeg.push_back(0);
-  jpeg.push_back(0x00);
-  for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}) jpeg.push_back(b);
-  for (int i = 0; i < 15; ++i) jpeg.push_back(0);
-  jpeg.push_back(0x00);
-  for (uint8_t b : {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) jpeg.push_back(b);
-  for (int i = 0; i < 1000 / 8 * 2; ++i) jpeg.push_back(0x00);  // every block: DC 0, end of block
-  jpeg.push_back(0xFF), jpeg.push_back(0xD9);
+  std::vector<uint8_t> jpeg = test::flatGreyJpeg(300, 200, 1, false);
   WireWriter w;
   w.u16(ObjectType::JpegPicture).u16(static_cast<uint32_t>(jpeg.size())).bytes(jpeg);
   ASSERT_EQ(decodeObjectBody(p, 8, w.data().data(), w.size()), 0);

@@ -91,20 +91,24 @@ void Display::goToScreen(uint32_t id) {
   redrawCurrent();
 }
 
+bool Display::syncCurrentMenu() {
+  ClientState& s = p_.state;
+  if (!isValidId(s.currentScreen) || objectType(s, s.currentScreen) != static_cast<int32_t>(ObjectType::Menu))
+    return false;
+  syncMenuPages(*bodyOf<MenuBody>(s, s.currentScreen));
+  return true;
+}
+
 void Display::previousMenuPage() {
   ClientState& s = p_.state;
-  if (!isValidId(s.currentScreen) || objectType(s, s.currentScreen) != static_cast<int32_t>(ObjectType::Menu)) return;
-  syncMenuPages(*bodyOf<MenuBody>(s, s.currentScreen));
-  if (s.menuPage == 0) return;
+  if (!syncCurrentMenu() || s.menuPage == 0) return;
   s.menuPage -= 1;
   showDisplay(s.currentScreen);
 }
 
 void Display::nextMenuPage() {
   ClientState& s = p_.state;
-  if (!isValidId(s.currentScreen) || objectType(s, s.currentScreen) != static_cast<int32_t>(ObjectType::Menu)) return;
-  syncMenuPages(*bodyOf<MenuBody>(s, s.currentScreen));
-  if (s.menuPage >= s.menuPageCount) return;
+  if (!syncCurrentMenu() || s.menuPage >= s.menuPageCount) return;
   s.menuPage += 1;
   showDisplay(s.currentScreen);
 }
@@ -112,6 +116,13 @@ void Display::nextMenuPage() {
 void Display::returnBack() {
   uint32_t id = popBack(p_.state);
   if (isValidId(id)) goToScreen(id);
+}
+
+void Display::goToOrBack(uint32_t id) {
+  if (isValidId(id))
+    goToScreen(id);
+  else
+    returnBack();
 }
 
 void Display::runPasswordPrompt(uint32_t id) {
@@ -139,20 +150,13 @@ void Display::runPasswordPrompt(uint32_t id) {
       bool equal = std::strcmp(entry.c_str(), prompt.password.c_str()) == 0;
       platform::logText(equal ? "REDO PASSWD: PASSWORD OK\n" : "REDO PASSWD: PASSWORD ERROR\n");
       sendEvent(equal ? prompt.okEvent : prompt.errorEvent, id);
-      uint32_t next = equal ? prompt.nextScreen : prompt.errorScreen;
-      if (isValidId(next))
-        goToScreen(next);
-      else
-        returnBack();
+      goToOrBack(equal ? prompt.nextScreen : prompt.errorScreen);
     } else {
       if (isValidId(prompt.submitEvent)) {
         size_t length = std::strlen(entry.c_str()) + 1;
         okt::sendEvent(p_, prompt.submitEvent, id, reinterpret_cast<const uint8_t*>(entry.c_str()), length);
       }
-      if (isValidId(prompt.nextScreen))
-        goToScreen(prompt.nextScreen);
-      else
-        returnBack();
+      goToOrBack(prompt.nextScreen);
     }
   } else {
     platform::logText("REDO PASSWD: Password cancelled\n");
@@ -180,10 +184,7 @@ void Display::runPopup(uint32_t id) {
     platform::logf("REDO POPUP: Dialog pressed button: %u\n", static_cast<unsigned>(selected));
     const PopupButton& b = popup.buttons[static_cast<size_t>(selected)];
     sendEvent(b.event, id);
-    if (isValidId(b.targetScreen))
-      goToScreen(b.targetScreen);
-    else
-      returnBack();
+    goToOrBack(b.targetScreen);
   } else {
     platform::logText("REDO POPUP: Dialog cancelled\n");
     returnBack();

@@ -47,6 +47,10 @@ class Display {
  private:
   std::string text(uint32_t id) const;
   void syncMenuPages(const MenuBody& menu);
+  // Brings the page count up to date when the current screen is a loaded menu.
+  bool syncCurrentMenu();
+  // Goes to the screen if it is set, otherwise back.
+  void goToOrBack(uint32_t id);
   void sendEvent(uint32_t event, uint32_t source, const uint8_t* data = nullptr, size_t length = 0);
 
   Protocol& p_;

@@ -26,6 +26,11 @@ bool resolve(WarbleBinding& b, const char* name, F& slot, std::string& error) {
 bool bindWarble(const std::string& library, WarbleBinding& out, std::string& error) {
   WarbleBinding b;
   b.library = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+#ifdef OKT_BLE_LIBRARY_DIR
+  // A bare name is also looked for where this build puts its libraries.
+  if (!b.library && library.find('/') == std::string::npos)
+    b.library = dlopen((std::string(OKT_BLE_LIBRARY_DIR) + "/" + library).c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
   if (!b.library) {
     error = "Bluetooth DLL library not found (" + library + ")";
     return false;

@@ -1,0 +1,128 @@
+#include "warble/qt/event_loop_thread.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QObject>
+#include <QThread>
+#include <cstdlib>
+#include <future>
+
+namespace okt::warble_qt {
+
+namespace {
+EventLoopThread* hostLoop = nullptr;  // the loop that must end with the host's application
+EventLoopThread* ownLoop = nullptr;   // the loop running the library's own application
+void stopHostLoop() {
+  if (hostLoop) hostLoop->stop();
+}
+void stopOwnLoop() {
+  if (ownLoop) ownLoop->stop();
+}
+}  // namespace
+
+EventLoopThread::~EventLoopThread() { stop(); }
+
+void EventLoopThread::start() {
+  // Called with mutex_ held.
+  if (started_) return;
+  started_ = true;
+  if (QCoreApplication::instance()) {
+    qthread_ = new QThread;
+    qthread_->setObjectName("okt-warble-qt");
+    qthread_->start();
+    context_ = new QObject;
+    context_->moveToThread(qthread_);
+    std::promise<std::thread::id> id;
+    auto idFuture = id.get_future();
+    QMetaObject::invokeMethod(context_, [&id] { id.set_value(std::this_thread::get_id()); }, Qt::QueuedConnection);
+    loopThreadId_ = idFuture.get();
+    hostLoop = this;
+    qAddPostRoutine(stopHostLoop);
+    return;
+  }
+  std::promise<QObject*> ready;
+  auto readyFuture = ready.get_future();
+  ownThread_ = std::thread([&ready, self = this] {
+    static int argc = 1;
+    static char name[] = "okt-warble-qt";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    // The loop must end before Qt's own globals do at the program's end:
+    // made now, after the application and the system bus connection, the
+    // exit handler runs before theirs.
+    QDBusConnection::systemBus();
+    ownLoop = self;
+    std::atexit(stopOwnLoop);
+    auto* context = new QObject;
+    ready.set_value(context);
+    app.exec();
+    delete context;
+  });
+  loopThreadId_ = ownThread_.get_id();
+  context_ = readyFuture.get();
+}
+
+QObject* EventLoopThread::context() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  start();
+  return context_;
+}
+
+bool EventLoopThread::onLoopThread() const { return std::this_thread::get_id() == loopThreadId_; }
+
+void EventLoopThread::post(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopped_) return;
+  start();
+  QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+}
+
+void EventLoopThread::runAndWait(const std::function<void()>& task) {
+  QObject* target;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return;
+    start();
+    target = context_;
+  }
+  if (onLoopThread()) {
+    task();
+    return;
+  }
+  std::promise<void> done;
+  auto doneFuture = done.get_future();
+  QMetaObject::invokeMethod(target, [&] {
+    task();
+    done.set_value();
+  }, Qt::QueuedConnection);
+  doneFuture.wait();
+}
+
+void EventLoopThread::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!started_ || stopped_) {
+      stopped_ = true;
+      return;
+    }
+  }
+  if (last_) runAndWait(last_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  if (qthread_) {
+    if (hostLoop == this) hostLoop = nullptr;
+    QObject* context = context_;
+    QMetaObject::invokeMethod(context, [context] { delete context; }, Qt::BlockingQueuedConnection);
+    qthread_->quit();
+    qthread_->wait();
+    delete qthread_;
+    qthread_ = nullptr;
+  } else if (ownThread_.joinable()) {
+    if (ownLoop == this) ownLoop = nullptr;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    ownThread_.join();
+  }
+  context_ = nullptr;
+}
+
+}  // namespace okt::warble_qt

@@ -1,0 +1,235 @@
+// The QtBluetooth library end to end: the link and the scanner through the
+// real dlopen path, against a fake BlueZ on a private bus whose peripheral
+// is the device emulator.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <map>
+#include <mutex>
+
+#include "ble/binding.h"
+#include "ble/link.h"
+#include "platform/tick.h"
+#include "support/fake_bluez_bus.h"
+#include "support/log_capture.h"
+
+namespace okt {
+namespace {
+
+test::FakeBluezBus* bus = nullptr;
+
+class BusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    bus = new test::FakeBluezBus;
+    std::string error;
+    ASSERT_TRUE(bus->startBus(error)) << error;
+  }
+  void TearDown() override {
+    delete bus;
+    bus = nullptr;
+  }
+};
+const auto* environment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+
+// The library stays loaded for the whole program, as in the client: Qt
+// keeps its D-Bus connection for the life of the process.
+const WarbleBinding& qtWarble() {
+  static WarbleBinding w;
+  static bool bound = [] {
+    std::string error;
+    bool ok = bindWarble(OKT_WARBLE_QT, w, error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }();
+  (void)bound;
+  return w;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+  for (int i = 0; i < ms / 5 && !done(); ++i) platform::sleepMs(5);
+  return done();
+}
+
+class QtBle : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> options = {}) {
+    std::string error;
+    ASSERT_TRUE(bus->startPeripheral(FAKE_BLUEZ, std::move(options), error)) << error;
+    initQueue(p.queue);
+    link = std::make_unique<Link>(qtWarble(), p);
+    link->closeDelayMs = 0;
+    link->reportProgress = [this](int value, const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex);
+      reports.emplace_back(value, text);
+    };
+    link->linkSetAddress("0C:0C:0C:00:00:01");
+  }
+  void TearDown() override {
+    link.reset();
+    bus->stopPeripheral();
+  }
+  std::vector<int> values() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<int> out;
+    for (auto& r : reports) out.push_back(r.first);
+    return out;
+  }
+  std::string report(int value) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& r : reports)
+      if (r.first == value) return r.second;
+    return "";
+  }
+
+  Protocol p;
+  std::unique_ptr<Link> link;
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> reports;
+};
+
+TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
+  start();
+  struct Seen {
+    std::mutex m;
+    std::map<std::string, std::vector<int>> rssi;
+    std::map<std::string, std::string> names;
+  } seen;
+  const WarbleBinding& w = qtWarble();
+  w.warble_scanner_set_handler(&seen, [](void* context, const WarbleScanResult* r) {
+    auto* s = static_cast<Seen*>(context);
+    std::lock_guard<std::mutex> lock(s->m);
+    s->rssi[r->mac].push_back(r->rssi);
+    s->names[r->mac] = r->name;
+  });
+  w.warble_scanner_start(0, nullptr);
+  bool updated = waitFor([&] {
+    std::lock_guard<std::mutex> lock(seen.m);
+    return seen.rssi["0C:0C:0C:00:00:01"].size() >= 3;
+  });
+  w.warble_scanner_stop();
+  w.warble_scanner_set_handler(nullptr, nullptr);
+  ASSERT_TRUE(updated);
+  std::lock_guard<std::mutex> lock(seen.m);
+  EXPECT_EQ(seen.names["0C:0C:0C:00:00:01"], "OKT Demo");
+  EXPECT_EQ(seen.rssi["0C:0C:0C:00:00:01"].front(), -48);
+  EXPECT_NE(bus->calls().find("StartDiscovery"), std::string::npos);
+  EXPECT_TRUE(waitFor([] { return bus->calls().find("StopDiscovery") != std::string::npos; }));
+}
+
+TEST_F(QtBle, TheConnectSequenceRunsOverBlueZAndNotificationsCarryTheAnswers) {
+  start();  // the device is not known until a scan has seen it: the library looks for it
+  test::LogCapture log;
+  ASSERT_EQ(link->linkConnect(), 0) << log.text();
+  EXPECT_EQ(values(), (std::vector<int>{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
+  EXPECT_EQ(report(500), "Firmware Revision: 1.01");
+  EXPECT_EQ(report(800), "Manufacturer: OKT Desktop Client project");
+  // The read of the data characteristic came back as a change of its value
+  // too; that is not a notification.
+  EXPECT_TRUE(queueIsEmpty(p.queue));
+  const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 0);
+  EXPECT_TRUE(waitFor([&] { return !queueIsEmpty(p.queue); }));
+  std::string calls = bus->calls();
+  EXPECT_NE(calls.find("StartNotify"), std::string::npos);
+  EXPECT_NE(calls.find("WriteValue /org/bluez/hci0/dev_0C_0C_0C_00_00_01/service0001/char0005 000100000001"),
+            std::string::npos);
+  link->linkClose();
+  EXPECT_EQ(link->linkIsReady(), 0);
+  EXPECT_TRUE(waitFor([&] { return bus->calls().find("Disconnect /org/bluez") != std::string::npos; }));
+}
+
+struct Failure {
+  const char* name;
+  std::vector<std::string> options;
+  int result;
+  std::vector<int> progress;
+  const char* said;  // printed, or shown as progress
+};
+
+class QtBleFailures : public QtBle, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(QtBleFailures, EndTheSequenceWhereTheyHappen) {
+  std::vector<std::string> options{"--known"};
+  options.insert(options.end(), GetParam().options.begin(), GetParam().options.end());
+  start(options);
+  test::LogCapture log;
+  EXPECT_EQ(link->linkConnect(), GetParam().result);
+  EXPECT_EQ(values(), GetParam().progress);
+  std::string said = log.text();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& r : reports) said += r.second + "\n";
+  }
+  EXPECT_NE(said.find(GetParam().said), std::string::npos) << said;
+  if (GetParam().result) {
+    EXPECT_EQ(report(1000), "Cannot connect!!");
+  }
+}
+
+const std::vector<int> kWhole{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000};
+
+INSTANTIATE_TEST_SUITE_P(
+    Injected, QtBleFailures,
+    ::testing::Values(
+        Failure{"ConnectRefused", {"--fail", "Connect"}, 1, {100, 200, 1000}, "ERROR Cannot connect"},
+        Failure{"NoDataCharacteristic", {"--omit", kOktDataUuid}, 1, {100, 200, 300, 1000},
+                "OKT (Operator Kiosk Transport) service not found"},
+        Failure{"DataReadFails", {"--fail", "ReadValue:dadae006"}, 1, {100, 200, 300, 1000},
+                "OKT (Operator Kiosk Transport) service not found"},
+        Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, "Cannot subscribe to Data char"},
+        Failure{"SubscribeFails", {"--fail", "StartNotify"}, 1, {100, 200, 300, 400, 1000},
+                "Cannot subscribe to Data char"},
+        Failure{"NoModelNumber", {"--omit", "00002a24-0000-1000-8000-00805f9b34fb"}, 0, kWhole, "Model Number: \n"},
+        Failure{"ManufacturerReadFails", {"--fail", "ReadValue:00002a29"}, 0, kWhole, "Manufacturer: \n"}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
+
+TEST_F(QtBle, APeerThatGoesAwayIsNoticedAndNotWrittenTo) {
+  start({"--known"});
+  std::atomic<int> gone{0};
+  link->onPeerGone = [&] { ++gone; };
+  ASSERT_EQ(link->linkConnect(), 0);
+  ASSERT_TRUE(bus->control("DropLink"));
+  EXPECT_TRUE(waitFor([&] { return gone.load() == 1; }));
+  EXPECT_EQ(link->linkIsReady(), 0);
+  test::LogCapture log;
+  const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 1);
+  EXPECT_EQ(log.text(), "");
+}
+
+TEST_F(QtBle, AFailedWriteIsReported) {
+  start({"--known", "--fail", "WriteValue"});
+  ASSERT_EQ(link->linkConnect(), 0);
+  const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 1);
+}
+
+TEST_F(QtBle, RepeatedConnectsWork) {
+  start({"--known"});
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(link->linkConnect(), 0) << "round " << i;
+    link->linkClose();
+  }
+}
+
+// The windowless client, with its default Bluetooth library found by name,
+// draws the demo's home menu after the whole connect sequence over BlueZ.
+TEST_F(QtBle, TheWindowlessClientDrawsTheHomeMenuOverBlueZ) {
+  start({"--known"});
+  std::string out = "/tmp/okt-qt-render-" + std::to_string(getpid());
+  std::string command = std::string("QT_QPA_PLATFORM=offscreen ") + OKT_RENDER + " --ble-library libokt-warble-qt.so --out " +
+                        out + " > " + out + ".log 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << std::ifstream(out + ".log").rdbuf();
+  std::ifstream picture(out + "/home.png");
+  EXPECT_TRUE(picture.good());
+  std::stringstream log;
+  log << std::ifstream(out + ".log").rdbuf();
+  EXPECT_NE(log.str().find("System READY"), std::string::npos) << log.str();
+  std::system(("rm -rf " + out + " " + out + ".log").c_str());
+}
+
+}  // namespace
+}  // namespace okt

@@ -36,21 +36,25 @@ bool ConnectFlow::handleAppMessage(const AppMessage& m) {
   auto status = [&](const char* text) {
     if (setStatusText) setStatusText(text);
   };
+  // The status texts name work in progress: each is cleared when its work is done.
   switch (m.type) {
     case AppMessageType::SCAN:
       status("Scanning BT");
       scanForDevices();
+      status("");
       return true;
     case AppMessageType::CONNECT:
       status("Connecting BT...");
       platform::logText(">>Connecting to device\n");
       if (link_.linkConnect() != 0) platform::logText(">>Cannot connect!!\n");
+      status("");
       return true;
     case AppMessageType::DISCONNECT:
       status("Disconnecting BT...");
       platform::logText(">>Closing device\n");
       link_.linkClose();
       platform::logText(">>DEVICE CLOSED !!\n");
+      status("");
       return true;
     default:
       if (errorBox) errorBox("INTERNAL Message not supported");

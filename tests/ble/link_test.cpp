@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "ble/binding.h"
+#include "ble/connect_flow.h"
 #include "ble/link.h"
 #include "platform/tick.h"
 #include "support/log_capture.h"
@@ -160,6 +161,17 @@ TEST_F(Ble, RepeatedConnectsReleaseWhatTheyMade) {
     ASSERT_EQ(link->linkConnect(), 0);
     link->linkClose();
   }
+}
+
+TEST_F(Ble, TheWorkersStatusTextsLastWhileTheirWorkRuns) {
+  AppQueue queue;
+  ConnectFlow flow(w, *link, queue);
+  std::vector<std::string> statuses;
+  flow.setStatusText = [&](const std::string& text) { statuses.push_back(text); };
+  flow.handleAppMessage({AppMessageType::CONNECT});
+  EXPECT_EQ(link->linkIsReady(), 1);
+  flow.handleAppMessage({AppMessageType::DISCONNECT});
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Connecting BT...", "", "Disconnecting BT...", ""}));
 }
 
 }  // namespace

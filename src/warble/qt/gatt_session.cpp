@@ -243,8 +243,7 @@ void GattSession::lost() {
     handler = gatt_->disconnectHandler;
     context = gatt_->disconnectContext;
   }
-  failAll("Disconnected");
-  dropController();
+  dropController();  // fails what is still waiting
   // 0 when this side asked for it, 1 when the peer or the stack ended it.
   if (handler) handler(context, gatt_, disconnectRequested_ ? 0 : 1);
 }

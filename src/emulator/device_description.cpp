@@ -815,9 +815,13 @@ class Loader {
       if (++afterDepth_ > kMaxAfterDepth) fail(f + ".actions", "delayed actions nested too deeply");
       a.actions = actions(j["actions"], f + ".actions");
       --afterDepth_;
+    } else if (j.contains("dropLink")) {
+      only({"dropLink"});
+      if (!j["dropLink"].is_boolean() || !j["dropLink"].get<bool>()) fail(f + ".dropLink", "expected true");
+      a.kind = Action::Kind::DropLink;
     } else {
       fail(f, "unknown action (set, sweep, sendVariable, sendObject, replaceObject, sendText, setText, event, "
-              "errorReport, after)");
+              "errorReport, after, dropLink)");
     }
     return a;
   }

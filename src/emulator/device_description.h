@@ -45,6 +45,7 @@ struct Action {
     SendEvent,        // id: EVENT with this target (0xFFFFFF none)
     SendErrorReport,  // errorCode, elementType, elementId
     After,            // delayMs, actions: run later
+    DropLink,         // the device ends the connection from its side
   };
   Kind kind = Kind::SendObject;
   uint32_t id = 0;

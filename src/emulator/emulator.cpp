@@ -289,6 +289,7 @@ void Emulator::run(const Action& a) {
       break;
     case Action::Kind::SendErrorReport: sendErrorReport(a.errorCode, a.elementType, a.elementId); break;
     case Action::Kind::After: pending_.push_back({now_ + a.delayMs, a.actions}); break;
+    case Action::Kind::DropLink: dropRequested_ = true; break;
   }
 }
 

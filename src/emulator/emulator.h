@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "emulator/device_description.h"
@@ -37,6 +38,8 @@ class Emulator {
 
   std::vector<std::vector<uint8_t>> takeNotifications();
   bool hasNotifications() const { return !outbox_.empty(); }
+  // True once after an action asked to end the connection.
+  bool takeLinkDrop() { return std::exchange(dropRequested_, false); }
 
   const DeviceDescription& description() const { return d_; }
   const std::vector<ReceivedEvent>& receivedEvents() const { return events_; }
@@ -77,6 +80,7 @@ class Emulator {
   std::map<uint32_t, std::vector<uint8_t>> staging_;  // writes being assembled, by variable
   std::map<uint32_t, int> sweepDirection_;
   std::vector<ReceivedEvent> events_;
+  bool dropRequested_ = false;
 };
 
 // Bytes a write may cover for a variable of this description (0: none).

@@ -8,7 +8,12 @@
 namespace okt::emu {
 
 LoopbackLink::LoopbackLink(Emulator& emulator, Deliver deliver, LinkModel model, LinkFaults faults)
-    : emulator_(emulator), deliver_(std::move(deliver)), model_(model), faults_(faults), random_(faults.seed) {}
+    : emulator_(emulator),
+      deliver_(std::move(deliver)),
+      model_(model),
+      faults_(faults),
+      random_(faults.seed),
+      pacer_(model.notificationsPerSecond) {}
 
 LoopbackLink::~LoopbackLink() { stop(); }
 
@@ -39,13 +44,17 @@ int LoopbackLink::write(const uint8_t* bytes, size_t size) {
   return 0;
 }
 
+void LoopbackLink::goDownLocked() {
+  up_ = false;
+  inFlight_.clear();
+  disconnectPending_ = true;
+}
+
 void LoopbackLink::dropLink() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!up_) return;
-    up_ = false;
-    inFlight_.clear();
-    disconnectPending_ = true;
+    goDownLocked();
   }
   cv_.notify_all();
 }
@@ -67,6 +76,8 @@ uint64_t LoopbackLink::delivered() const {
 
 void LoopbackLink::collectLocked(uint32_t now) {
   for (auto& m : emulator_.takeNotifications()) inFlight_.push_back({now + model_.latencyMs, std::move(m)});
+  // The device itself ended the connection.
+  if (emulator_.takeLinkDrop() && up_) goDownLocked();
 }
 
 bool LoopbackLink::waitIdle(uint32_t timeoutMs, uint32_t quietMs) {
@@ -98,14 +109,14 @@ void LoopbackLink::loop() {
       emulator_.advance(now);
       collectLocked(now);
     }
-    uint32_t wait = up_ ? std::min<uint32_t>(emulator_.msUntilDue(now), 50) : 50;
+    auto wait = std::chrono::microseconds(1000) * (up_ ? std::min<uint32_t>(emulator_.msUntilDue(now), 50) : 50);
     if (!inFlight_.empty()) {
-      uint32_t due = std::max(inFlight_.front().dueMs, nextSendMs_);
-      int32_t left = static_cast<int32_t>(due - now);
-      if (left <= 0) {
+      int32_t left = static_cast<int32_t>(inFlight_.front().dueMs - now);
+      Pacer::Clock::time_point clock = Pacer::Clock::now();
+      if (left <= 0 && pacer_.due(clock)) {
         std::vector<uint8_t> bytes = std::move(inFlight_.front().bytes);
         inFlight_.pop_front();
-        if (model_.notificationsPerSecond) nextSendMs_ = std::max(now, nextSendMs_) + 1000 / model_.notificationsPerSecond;
+        pacer_.sent(clock);
         std::uniform_real_distribution<double> chance(0.0, 1.0);
         int copies = 1;
         if (faults_.drop > 0 && chance(random_) < faults_.drop) copies = 0;
@@ -119,17 +130,16 @@ void LoopbackLink::loop() {
         lock.lock();
         delivering_ = false;
         delivered_ += static_cast<uint64_t>(copies);
-        if (faults_.dropLinkAfter >= 0 && static_cast<int64_t>(delivered_) >= faults_.dropLinkAfter && up_) {
-          up_ = false;
-          inFlight_.clear();
-          disconnectPending_ = true;
-        }
+        if (faults_.dropLinkAfter >= 0 && static_cast<int64_t>(delivered_) >= faults_.dropLinkAfter && up_)
+          goDownLocked();
         cv_.notify_all();
         continue;
       }
-      wait = std::min<uint32_t>(wait, static_cast<uint32_t>(left));
+      auto untilDue = left > 0 ? std::chrono::microseconds(1000) * left
+                               : std::chrono::duration_cast<std::chrono::microseconds>(pacer_.next() - clock);
+      wait = std::min(wait, untilDue);
     }
-    cv_.wait_for(lock, std::chrono::milliseconds(std::max<uint32_t>(wait, 1)));
+    cv_.wait_for(lock, std::max(wait, std::chrono::microseconds(100)));
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,6 +23,29 @@ struct LinkModel {
   // Connection interval 7.5 ms with several notifications per event.
   static LinkModel phy1M() { return {700, 8}; }
   static LinkModel phy2M() { return {1000, 8}; }
+};
+
+// Spaces notifications evenly at a rate, to the microsecond: 700 a second
+// are 1428 us apart, not rounded to whole milliseconds. A sender that was
+// late by less than one interval catches up; an idle link earns no burst.
+class Pacer {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit Pacer(uint32_t perSecond) : interval_(perSecond ? std::chrono::microseconds(1000000 / perSecond) : Clock::duration{}) {}
+  bool unlimited() const { return interval_ == Clock::duration{}; }
+  // Whether a notification may go at `now`.
+  bool due(Clock::time_point now) const { return unlimited() || now >= next_; }
+  Clock::time_point next() const { return next_; }
+  // One notification went at `now`.
+  void sent(Clock::time_point now) {
+    if (unlimited()) return;
+    if (now - next_ > interval_) next_ = now;
+    next_ += interval_;
+  }
+
+ private:
+  Clock::duration interval_;
+  Clock::time_point next_{};
 };
 
 // Faults a test can inject into the notifications (each a probability).
@@ -77,6 +101,7 @@ class LoopbackLink {
   };
   void loop();
   void collectLocked(uint32_t now);
+  void goDownLocked();
 
   Emulator& emulator_;
   Deliver deliver_;
@@ -91,7 +116,7 @@ class LoopbackLink {
   bool up_ = true;
   bool delivering_ = false;
   bool disconnectPending_ = false;
-  uint32_t nextSendMs_ = 0;
+  Pacer pacer_;
   uint64_t delivered_ = 0;
   std::function<void()> onDisconnect_;
   std::thread thread_;

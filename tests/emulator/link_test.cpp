@@ -78,23 +78,59 @@ TEST(LoopbackLink, InjectedFaultsDropDuplicateAndCut) {
   EXPECT_LT(sequences.size(), sent);  // some never arrived
 }
 
+// The link goes down by an injected fault, or because the device itself
+// ends it (an action of its description).
 TEST(LoopbackLink, ADroppedLinkFailsWritesAndTellsItsOwner) {
-  emu::LinkFaults faults;
-  faults.dropLinkAfter = 5;
-  emu::Emulator e(demo());
-  Collector c;
-  std::atomic<int> disconnects{0};
-  emu::LoopbackLink link(e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
-  link.onDisconnect([&] { ++disconnects; });
-  link.start();
-  auto r = getAll(RequestType::GET_OBJECTS);
-  EXPECT_EQ(link.write(r.data(), r.size()), 0);
-  for (int i = 0; i < 500 && disconnects == 0; ++i) platform::sleepMs(2);
-  EXPECT_EQ(disconnects.load(), 1);
-  EXPECT_FALSE(link.isUp());
-  EXPECT_EQ(link.write(r.data(), r.size()), 1);
-  std::lock_guard<std::mutex> lock(c.mutex);
-  EXPECT_EQ(c.got.size(), 5u);
+  for (bool byDevice : {false, true}) {
+    SCOPED_TRACE(byDevice ? "the device drops it" : "after 5 notifications");
+    emu::LinkFaults faults;
+    emu::DeviceDescription d = demo();
+    if (byDevice) {
+      std::string error;
+      ASSERT_TRUE(emu::parseDeviceDescription(
+          R"({"objects": [{"type": "Menu"}], "reactions": [{"event": 7, "actions": [{"dropLink": true}]}]})", "d.json",
+          nullptr, d, error))
+          << error;
+    } else {
+      faults.dropLinkAfter = 5;
+    }
+    emu::Emulator e(d);
+    Collector c;
+    std::atomic<int> disconnects{0};
+    emu::LoopbackLink link(e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
+    link.onDisconnect([&] { ++disconnects; });
+    link.start();
+    auto r = byDevice ? WireWriter().u16(RequestType::SEND_EVENT).u32(1).u24(7).u24(0).take()
+                      : getAll(RequestType::GET_OBJECTS);
+    EXPECT_EQ(link.write(r.data(), r.size()), 0);
+    for (int i = 0; i < 500 && disconnects == 0; ++i) platform::sleepMs(2);
+    EXPECT_EQ(disconnects.load(), 1);
+    EXPECT_FALSE(link.isUp());
+    EXPECT_EQ(link.write(r.data(), r.size()), 1);
+    std::lock_guard<std::mutex> lock(c.mutex);
+    EXPECT_EQ(c.got.size(), byDevice ? 0u : 5u);
+  }
+}
+
+// The link models pace notifications to the microsecond: a second of
+// notifications at each rate, sent as soon as each is due.
+TEST(Pacer, SpacesNotificationsAtTheModelsRate) {
+  for (auto [model, perSecond] : {std::pair{emu::LinkModel::phy1M(), 700}, std::pair{emu::LinkModel::phy2M(), 1000}}) {
+    emu::Pacer pacer(model.notificationsPerSecond);
+    auto now = emu::Pacer::Clock::time_point{} + std::chrono::hours(1);
+    auto start = now;
+    int sent = 0;
+    while (now - start < std::chrono::seconds(1)) {
+      if (pacer.due(now)) {
+        pacer.sent(now);
+        ++sent;
+      }
+      now += std::chrono::microseconds(250);  // a loop that wakes a little late each time
+    }
+    EXPECT_NEAR(sent, perSecond, perSecond / 50) << model.notificationsPerSecond;
+  }
+  emu::Pacer unlimited(0);
+  EXPECT_TRUE(unlimited.due(emu::Pacer::Clock::time_point{}));
 }
 
 TEST(LoopbackLink, ClientSurvivesAFloodOfFaultyNotifications) {

@@ -8,8 +8,11 @@
 // warble_lib_config options: "omit-characteristic" = UUID leaves it out of
 // the next connections; "link" = "1M", "2M" or "unlimited" (the default);
 // "drop-link-after" = N ends the next connections after N notifications;
-// "handler-delay-ms" = N holds every completion back that long; "reset"
-// forgets the options.
+// "handler-delay-ms" = N holds every completion back that long (and every
+// later one behind it); "refuse-connections" = 1 makes connects fail as for
+// a device out of range; "ignore-requests" = 1 takes writes without the
+// device ever seeing them (a device that does not answer); "drop-link" ends
+// every connection now, from the device's side; "reset" forgets the options.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -30,6 +33,8 @@
 #include "emulator/loopback_link.h"
 #include "platform/tick.h"
 
+struct GattCore;
+
 namespace {
 
 using okt::emu::DeviceDescription;
@@ -37,9 +42,13 @@ using okt::emu::DeviceDescription;
 constexpr const char* kDataUuid = "dadae006-8d09-4dbf-9b75-9e58b9b66b91";
 constexpr const char* kRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
 
-// Runs completion handlers one after another on a thread of the library's.
+// Runs completion handlers one after another on a thread of the library's,
+// each no earlier than its due time. They keep their order: a completion held
+// back holds back every later one, as a Bluetooth stack queues its calls
+// behind a hung one. Ending the executor drops what has not run.
 class Executor {
  public:
+  using Clock = std::chrono::steady_clock;
   ~Executor() {
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -49,32 +58,35 @@ class Executor {
     if (thread_.joinable()) thread_.join();
   }
   void post(std::function<void()> task, uint32_t delayMs = 0) {
-    if (delayMs) task = [task, delayMs] {
-      okt::platform::sleepMs(delayMs);
-      task();
-    };
     std::lock_guard<std::mutex> lock(m_);
+    if (stop_) return;
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    tasks_.push_back(std::move(task));
+    tasks_.push_back({Clock::now() + std::chrono::milliseconds(delayMs), std::move(task)});
     cv_.notify_all();
   }
 
  private:
+  struct Task {
+    Clock::time_point due;
+    std::function<void()> run;
+  };
   void run() {
     std::unique_lock<std::mutex> lock(m_);
     for (;;) {
       cv_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
-      if (tasks_.empty()) return;
-      auto task = std::move(tasks_.front());
+      if (stop_) return;
+      if (cv_.wait_until(lock, tasks_.front().due, [&] { return stop_; })) return;
+      Task task = std::move(tasks_.front());
       tasks_.pop_front();
       lock.unlock();
-      task();
+      task.run();
+      task.run = nullptr;  // what it holds goes before the next wait
       lock.lock();
     }
   }
   std::mutex m_;
   std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
+  std::deque<Task> tasks_;
   bool stop_ = false;
   std::thread thread_;
 };
@@ -92,11 +104,15 @@ struct Library {
   okt::emu::LinkModel model;
   okt::emu::LinkFaults faults;
   uint32_t handlerDelayMs = 0;
+  bool refuseConnections = false;
+  bool ignoreRequests = false;
+  std::vector<std::weak_ptr<GattCore>> connections;
   // Scanning.
   void* scanContext = nullptr;
   WarbleScanHandler scanHandler = nullptr;
   std::atomic<bool> scanning{false};
   std::thread scanThread;
+  // Last, so that it ends first: its tasks may still reach everything above.
   Executor executor;
 
   void load() {
@@ -137,9 +153,19 @@ uint32_t delay() {
   return lib().handlerDelayMs;
 }
 
+// The emulated device and the link to it, for one connection. Shared by the
+// connection and every write in flight, so neither outlives the other's use.
+struct Peripheral {
+  explicit Peripheral(const DeviceDescription& d) : emulator(d) {}
+  okt::emu::Emulator emulator;
+  std::unique_ptr<okt::emu::LoopbackLink> link;
+  bool ignoreRequests = false;
+};
+
 }  // namespace
 
 struct WarbleGattChar {
+  GattCore* core;
   WarbleGatt* gatt;
   std::string uuid;
   void* notifyContext = nullptr;
@@ -147,13 +173,17 @@ struct WarbleGattChar {
   bool notifying = false;
 };
 
-struct WarbleGatt {
+// What a connection handle stands for. Completions in flight hold it, so a
+// completion that comes after the caller deleted the handle (a caller that
+// gave up waiting) finds it still there, and calls no handler.
+struct GattCore : std::enable_shared_from_this<GattCore> {
+  WarbleGatt* handle = nullptr;
   std::string mac;
   const DeviceDescription* device = nullptr;
   std::mutex mutex;
   bool connected = false;
-  std::unique_ptr<okt::emu::Emulator> emulator;
-  std::unique_ptr<okt::emu::LoopbackLink> link;
+  bool deleted = false;
+  std::shared_ptr<Peripheral> peripheral;
   std::vector<std::unique_ptr<WarbleGattChar>> chars;
   void* disconnectContext = nullptr;
   WarbleDisconnectHandler disconnectHandler = nullptr;
@@ -162,6 +192,10 @@ struct WarbleGatt {
     for (auto& c : chars)
       if (c->uuid == uuid) return c.get();
     return nullptr;
+  }
+  bool live() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !deleted;
   }
   std::string readValue(const std::string& uuid) const {
     if (uuid == kDataUuid) return "OKT";
@@ -172,18 +206,42 @@ struct WarbleGatt {
     if (uuid == "00002a25-0000-1000-8000-00805f9b34fb") return device->serialNumber;
     return "";
   }
+  // The link goes down: 0 when this side asked for it, 1 when the device or
+  // the radio ended it.
   void drop(int32_t status) {
-    std::unique_ptr<okt::emu::LoopbackLink> l;
+    std::shared_ptr<Peripheral> gone;
+    WarbleDisconnectHandler handler;
+    void* context;
     {
       std::lock_guard<std::mutex> lock(mutex);
       if (!connected) return;
       connected = false;
-      l = std::move(link);
+      gone = std::move(peripheral);
+      handler = deleted ? nullptr : disconnectHandler;
+      context = disconnectContext;
     }
-    if (l) l->stop();
-    if (disconnectHandler) disconnectHandler(disconnectContext, this, status);
+    if (gone) gone->link->stop();
+    if (handler) handler(context, handle, status);
   }
 };
+
+struct WarbleGatt {
+  std::shared_ptr<GattCore> core;
+};
+
+namespace {
+
+void dropAll(int32_t status) {
+  std::vector<std::shared_ptr<GattCore>> live;
+  {
+    std::lock_guard<std::mutex> lock(lib().mutex);
+    for (auto& weak : lib().connections)
+      if (auto core = weak.lock()) live.push_back(core);
+  }
+  for (auto& core : live) lib().executor.post([core, status] { core->drop(status); });
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -193,17 +251,28 @@ __attribute__((visibility("default"))) void warble_lib_init(int32_t, const Warbl
 
 __attribute__((visibility("default"))) void warble_lib_config(int32_t nopts, const WarbleOption* opts) {
   Library& l = lib();
-  std::lock_guard<std::mutex> lock(l.mutex);
-  for (int32_t i = 0; i < nopts; ++i) {
-    std::string key = opts[i].key ? opts[i].key : "", value = opts[i].value ? opts[i].value : "";
-    if (key == "omit-characteristic") l.omitted.insert(lower(value));
-    if (key == "link") l.model = value == "1M" ? okt::emu::LinkModel::phy1M()
-                                 : value == "2M" ? okt::emu::LinkModel::phy2M()
-                                                 : okt::emu::LinkModel::unlimited();
-    if (key == "drop-link-after") l.faults.dropLinkAfter = std::atoll(value.c_str());
-    if (key == "handler-delay-ms") l.handlerDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
-    if (key == "reset") l.omitted.clear(), l.model = {}, l.faults = {}, l.handlerDelayMs = 0;
+  bool drop = false;
+  {
+    std::lock_guard<std::mutex> lock(l.mutex);
+    for (int32_t i = 0; i < nopts; ++i) {
+      std::string key = opts[i].key ? opts[i].key : "", value = opts[i].value ? opts[i].value : "";
+      bool on = value == "1" || value == "true";
+      if (key == "omit-characteristic") l.omitted.insert(lower(value));
+      if (key == "link") l.model = value == "1M" ? okt::emu::LinkModel::phy1M()
+                                   : value == "2M" ? okt::emu::LinkModel::phy2M()
+                                                   : okt::emu::LinkModel::unlimited();
+      if (key == "drop-link-after") l.faults.dropLinkAfter = std::atoll(value.c_str());
+      if (key == "handler-delay-ms") l.handlerDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
+      if (key == "refuse-connections") l.refuseConnections = on;
+      if (key == "ignore-requests") l.ignoreRequests = on;
+      if (key == "drop-link") drop = true;
+      if (key == "reset") {
+        l.omitted.clear(), l.model = {}, l.faults = {}, l.handlerDelayMs = 0;
+        l.refuseConnections = false, l.ignoreRequests = false;
+      }
+    }
   }
+  if (drop) dropAll(1);
 }
 
 __attribute__((visibility("default"))) void warble_scanner_set_handler(void* context, WarbleScanHandler handler) {
@@ -251,9 +320,13 @@ __attribute__((visibility("default"))) WarbleGatt* warble_gatt_create(const char
   std::lock_guard<std::mutex> lock(l.mutex);
   l.load();
   auto* g = new WarbleGatt;  // owned by the caller until warble_gatt_delete
-  g->mac = mac ? mac : "";
+  g->core = std::make_shared<GattCore>();
+  g->core->handle = g;
+  g->core->mac = mac ? mac : "";
   for (const DeviceDescription& d : l.devices)
-    if (lower(d.address) == lower(g->mac)) g->device = &d;
+    if (lower(d.address) == lower(g->core->mac)) g->core->device = &d;
+  std::erase_if(l.connections, [](const std::weak_ptr<GattCore>& c) { return c.expired(); });
+  l.connections.push_back(g->core);
   return g;
 }
 
@@ -265,74 +338,96 @@ __attribute__((visibility("default"))) WarbleGatt* warble_gatt_create_with_optio
 
 __attribute__((visibility("default"))) int32_t warble_gatt_is_connected(WarbleGatt* g) {
   if (!g) return 0;
-  std::lock_guard<std::mutex> lock(g->mutex);
-  return g->connected ? 1 : 0;
+  std::lock_guard<std::mutex> lock(g->core->mutex);
+  return g->core->connected ? 1 : 0;
 }
 
 __attribute__((visibility("default"))) void warble_gatt_connect_async(WarbleGatt* g, void* context, WarbleGattHandler handler) {
   Library& l = lib();
-  l.executor.post([g, context, handler, &l] {
-    if (!g->device) {
-      if (handler) handler(context, g, "Device not found");
-      return;
-    }
+  std::shared_ptr<GattCore> core = g->core;
+  l.executor.post([core, context, handler, &l] {
+    bool refused;
     std::set<std::string> omitted;
     okt::emu::LinkModel model;
     okt::emu::LinkFaults faults;
+    bool ignore;
     {
       std::lock_guard<std::mutex> lock(l.mutex);
+      refused = l.refuseConnections;
       omitted = l.omitted;
       model = l.model;
       faults = l.faults;
+      ignore = l.ignoreRequests;
+    }
+    if (!core->device || refused) {
+      if (handler && core->live()) handler(context, core->handle, "Device not found");
+      return;
     }
     {
-      std::lock_guard<std::mutex> lock(g->mutex);
-      if (!g->connected) {
-        g->chars.clear();
+      std::lock_guard<std::mutex> lock(core->mutex);
+      if (core->deleted) return;
+      if (!core->connected) {
+        core->chars.clear();
         for (const char* uuid : {kDataUuid, kRequestUuid, "00002a26-0000-1000-8000-00805f9b34fb",
                                  "00002a24-0000-1000-8000-00805f9b34fb", "00002a27-0000-1000-8000-00805f9b34fb",
                                  "00002a29-0000-1000-8000-00805f9b34fb", "00002a25-0000-1000-8000-00805f9b34fb"})
-          if (!omitted.count(uuid)) g->chars.push_back(std::make_unique<WarbleGattChar>(WarbleGattChar{g, uuid}));
-        g->emulator = std::make_unique<okt::emu::Emulator>(*g->device);
-        g->link = std::make_unique<okt::emu::LoopbackLink>(
-            *g->emulator,
-            [g](const uint8_t* bytes, size_t n) {
-              WarbleGattChar* data = g->find(kDataUuid);
-              if (data && data->notifying && data->notifyHandler)
-                data->notifyHandler(data->notifyContext, data, bytes, static_cast<uint8_t>(n));
+          if (!omitted.count(uuid))
+            core->chars.push_back(std::make_unique<WarbleGattChar>(WarbleGattChar{core.get(), core->handle, uuid}));
+        auto peripheral = std::make_shared<Peripheral>(*core->device);
+        peripheral->ignoreRequests = ignore;
+        GattCore* raw = core.get();  // the link ends (drop) before the core does
+        peripheral->link = std::make_unique<okt::emu::LoopbackLink>(
+            peripheral->emulator,
+            [raw](const uint8_t* bytes, size_t n) {
+              void* context = nullptr;
+              WarbleNotifyHandler notify = nullptr;
+              WarbleGattChar* data;
+              {
+                std::lock_guard<std::mutex> lock(raw->mutex);
+                data = raw->deleted ? nullptr : raw->find(kDataUuid);
+                if (data && data->notifying) context = data->notifyContext, notify = data->notifyHandler;
+              }
+              if (notify) notify(context, data, bytes, static_cast<uint8_t>(n));
             },
             model, faults);
-        g->link->onDisconnect([g] { lib().executor.post([g] { g->drop(1); }); });
-        g->link->start();
-        g->connected = true;
+        std::weak_ptr<GattCore> weak = core;
+        peripheral->link->onDisconnect([weak] {
+          if (auto c = weak.lock()) lib().executor.post([c] { c->drop(1); });
+        });
+        peripheral->link->start();
+        core->peripheral = std::move(peripheral);
+        core->connected = true;
       }
     }
-    if (handler) handler(context, g, nullptr);
+    if (handler) handler(context, core->handle, nullptr);
   });
 }
 
 __attribute__((visibility("default"))) void warble_gatt_disconnect(WarbleGatt* g) {
-  if (g) g->drop(0);
+  if (g) g->core->drop(0);
 }
 
 __attribute__((visibility("default"))) void warble_gatt_on_disconnect(WarbleGatt* g, void* context, WarbleDisconnectHandler handler) {
   if (!g) return;
-  std::lock_guard<std::mutex> lock(g->mutex);
-  g->disconnectContext = context;
-  g->disconnectHandler = handler;
+  std::lock_guard<std::mutex> lock(g->core->mutex);
+  g->core->disconnectContext = context;
+  g->core->disconnectHandler = handler;
 }
 
 __attribute__((visibility("default"))) void warble_gatt_delete(WarbleGatt* g) {
   if (!g) return;
-  g->disconnectHandler = nullptr;
-  g->drop(0);
+  {
+    std::lock_guard<std::mutex> lock(g->core->mutex);
+    g->core->deleted = true;
+  }
+  g->core->drop(0);
   delete g;
 }
 
 __attribute__((visibility("default"))) WarbleGattChar* warble_gatt_find_characteristic(WarbleGatt* g, const char* uuid) {
   if (!g || !uuid) return nullptr;
-  std::lock_guard<std::mutex> lock(g->mutex);
-  return g->connected ? g->find(lower(uuid)) : nullptr;
+  std::lock_guard<std::mutex> lock(g->core->mutex);
+  return g->core->connected ? g->core->find(lower(uuid)) : nullptr;
 }
 
 __attribute__((visibility("default"))) int32_t warble_gatt_has_service(WarbleGatt* g, const char*) {
@@ -344,9 +439,16 @@ __attribute__((visibility("default"))) const char* warble_gattchar_get_uuid(Warb
 __attribute__((visibility("default"))) WarbleGatt* warble_gattchar_get_gatt(WarbleGattChar* c) { return c ? c->gatt : nullptr; }
 
 __attribute__((visibility("default"))) void warble_gattchar_read_async(WarbleGattChar* c, void* context, WarbleReadHandler handler) {
-  lib().executor.post([c, context, handler] {
-    bool up = warble_gatt_is_connected(c->gatt);
-    std::string value = up ? c->gatt->readValue(c->uuid) : "";
+  std::shared_ptr<GattCore> core = c->core->shared_from_this();
+  lib().executor.post([core, c, context, handler] {
+    std::string value;
+    bool up;
+    {
+      std::lock_guard<std::mutex> lock(core->mutex);
+      if (core->deleted) return;
+      up = core->connected;
+    }
+    if (up) value = core->readValue(c->uuid);
     if (handler)
       handler(context, c, reinterpret_cast<const uint8_t*>(value.data()), static_cast<uint8_t>(std::min<size_t>(value.size(), 255)),
               up ? nullptr : "Not connected");
@@ -355,18 +457,19 @@ __attribute__((visibility("default"))) void warble_gattchar_read_async(WarbleGat
 
 static void writeCharacteristic(WarbleGattChar* c, const uint8_t* value, uint8_t length, void* context, WarbleCharHandler handler) {
   std::vector<uint8_t> bytes(value, value + length);
-  lib().executor.post([c, bytes, context, handler] {
+  std::shared_ptr<GattCore> core = c->core->shared_from_this();
+  lib().executor.post([core, c, bytes, context, handler] {
     const char* error = nullptr;
-    if (c->uuid != kRequestUuid) {
-      error = "Writing is not permitted";
-    } else {
-      okt::emu::LoopbackLink* link = nullptr;
-      {
-        std::lock_guard<std::mutex> lock(c->gatt->mutex);
-        if (c->gatt->connected) link = c->gatt->link.get();
-      }
-      if (!link || link->write(bytes.data(), bytes.size()) != 0) error = "Not connected";
+    std::shared_ptr<Peripheral> peripheral;
+    {
+      std::lock_guard<std::mutex> lock(core->mutex);
+      if (core->deleted) return;
+      if (core->connected) peripheral = core->peripheral;
     }
+    if (c->uuid != kRequestUuid)
+      error = "Writing is not permitted";
+    else if (!peripheral || (!peripheral->ignoreRequests && peripheral->link->write(bytes.data(), bytes.size()) != 0))
+      error = "Not connected";
     if (handler) handler(context, c, error);
   }, delay());
 }
@@ -382,27 +485,34 @@ __attribute__((visibility("default"))) void warble_gattchar_write_without_resp_a
   writeCharacteristic(c, value, length, context, handler);
 }
 
+static void setNotifications(WarbleGattChar* c, bool on, void* context, WarbleCharHandler handler) {
+  std::shared_ptr<GattCore> core = c->core->shared_from_this();
+  lib().executor.post([core, c, on, context, handler] {
+    bool ok;
+    {
+      std::lock_guard<std::mutex> lock(core->mutex);
+      if (core->deleted) return;
+      ok = !on || (c->uuid == kDataUuid && core->connected);
+      if (ok) c->notifying = on;
+    }
+    if (handler) handler(context, c, ok ? nullptr : "Notifications are not supported");
+  }, delay());
+}
+
 __attribute__((visibility("default"))) void warble_gattchar_enable_notifications_async(WarbleGattChar* c, void* context,
                                                                                       WarbleCharHandler handler) {
-  lib().executor.post([c, context, handler] {
-    bool ok = c->uuid == kDataUuid && warble_gatt_is_connected(c->gatt);
-    if (ok) c->notifying = true;
-    if (handler) handler(context, c, ok ? nullptr : "Notifications are not supported");
-  });
+  setNotifications(c, true, context, handler);
 }
 
 __attribute__((visibility("default"))) void warble_gattchar_disable_notifications_async(WarbleGattChar* c, void* context,
                                                                                        WarbleCharHandler handler) {
-  lib().executor.post([c, context, handler] {
-    c->notifying = false;
-    if (handler) handler(context, c, nullptr);
-  });
+  setNotifications(c, false, context, handler);
 }
 
 __attribute__((visibility("default"))) void warble_gattchar_on_notification_received(WarbleGattChar* c, void* context,
                                                                                     WarbleNotifyHandler handler) {
   if (!c) return;
-  std::lock_guard<std::mutex> lock(c->gatt->mutex);
+  std::lock_guard<std::mutex> lock(c->core->mutex);
   c->notifyContext = context;
   c->notifyHandler = handler;
 }

@@ -36,6 +36,8 @@ class TimingHost : public UiHost, public DisplayRenderer {
   void showPageNumber(uint32_t) override {}
   void disableNavigation() override {}
   void errorBox(const std::string&) override {}
+  void allowDialogs(bool) override {}
+  void closeDialogs() override {}
   int passwordDialog(const PasswordRequest&, std::string&) override { return kDialogCancel; }
   int popupDialog(const PopupRequest&, int32_t&) override { return kDialogCancel; }
 

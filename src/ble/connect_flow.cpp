@@ -1,5 +1,7 @@
 #include "ble/connect_flow.h"
 
+#include <algorithm>
+
 #include "platform/log.h"
 #include "platform/tick.h"
 
@@ -18,13 +20,16 @@ void ConnectFlow::onScanResult(void* context, const WarbleScanResult* r) {
 }
 
 int ConnectFlow::scanForDevices() {
+  uint64_t mine = ++scansStarted_;
+  auto aborted = [&] { return abortedThrough_.load() >= mine; };
   platform::logText("Scan started\n");
-  abort_ = false;
-  w_.warble_scanner_set_handler(this, onScanResult);
-  w_.warble_scanner_start(0, nullptr);
-  for (uint32_t i = 0; i < scanSteps && !abort_; ++i) platform::sleepMs(100);
-  w_.warble_scanner_stop();
-  if (abort_) {
+  if (!aborted()) {
+    w_.warble_scanner_set_handler(this, onScanResult);
+    w_.warble_scanner_start(0, nullptr);
+    for (uint32_t i = 0; i < scanSteps && !aborted(); ++i) platform::sleepMs(100);
+    w_.warble_scanner_stop();
+  }
+  if (aborted()) {
     platform::logText("Abort requested\n");
     return 1;
   }
@@ -32,35 +37,15 @@ int ConnectFlow::scanForDevices() {
   return 0;
 }
 
-bool ConnectFlow::handleAppMessage(const AppMessage& m) {
-  auto status = [&](const char* text) {
-    if (setStatusText) setStatusText(text);
-  };
-  // The status texts name work in progress: each is cleared when its work is done.
-  switch (m.type) {
-    case AppMessageType::SCAN:
-      status("Scanning BT");
-      scanForDevices();
-      status("");
-      return true;
-    case AppMessageType::CONNECT:
-      status("Connecting BT...");
-      platform::logText(">>Connecting to device\n");
-      if (link_.linkConnect() != 0) platform::logText(">>Cannot connect!!\n");
-      status("");
-      return true;
-    case AppMessageType::DISCONNECT:
-      status("Disconnecting BT...");
-      platform::logText(">>Closing device\n");
-      link_.linkClose();
-      platform::logText(">>DEVICE CLOSED !!\n");
-      status("");
-      return true;
-    default:
-      if (errorBox) errorBox("INTERNAL Message not supported");
-      return false;
-  }
+void ConnectFlow::requestScan() {
+  // The scan running now (and any still queued) gives way to this one.
+  abortScan();
+  ++scansAsked_;
+  list_.clear();
+  queue_.postAppMessage(AppMessageType::SCAN);
 }
+
+void ConnectFlow::abortScan() { abortedThrough_ = std::max(scansAsked_.load(), scansStarted_.load()); }
 
 bool ConnectFlow::takeSelection(const std::string& address) {
   if (address.empty()) return false;

@@ -25,7 +25,8 @@ class ConnectDialogs {
 
 // The work behind "&Connect": scanning on the application worker, the
 // chosen device's address handed to the link, and the progress of the
-// connect sequence shown while it runs.
+// connect sequence shown while it runs. (The worker's messages are handled
+// by the connection manager, which calls in here.)
 class ConnectFlow {
  public:
   ConnectFlow(const WarbleBinding& warble, Link& link, AppQueue& queue);
@@ -33,17 +34,18 @@ class ConnectFlow {
   void setDialogs(ConnectDialogs* dialogs) { dialogs_ = dialogs; }
   ScanList& scanList() { return list_; }
 
-  // The application worker's handlers (SCAN runs at most 30 s, or until aborted).
+  // The application worker's SCAN: at most 30 s, or until aborted. 0 when it
+  // ran its time, 1 when it was aborted (or never started).
   int scanForDevices();
-  bool handleAppMessage(const AppMessage& m);
+  // "&Scan": a new scan, from an empty list; one still running stops.
+  void requestScan();
   // Copies the chosen address to the link and posts CONNECT.
   bool takeSelection(const std::string& address);
-  void abortScan() { abort_ = true; }
+  // Stops the running scan and every scan asked for so far.
+  void abortScan();
   // Reports of the connect sequence: shown and printed while the connecting dialog is open.
   void reportProgress(int value, const std::string& text);
 
-  std::function<void(const std::string& text)> setStatusText;
-  std::function<void(const std::string& text)> errorBox;
   uint32_t scanSteps = 300;  // of 100 ms
   uint32_t closeDelayMs = 800;
 
@@ -58,7 +60,11 @@ class ConnectFlow {
   AppQueue& queue_;
   ScanList list_;
   ConnectDialogs* dialogs_ = nullptr;
-  std::atomic<bool> abort_{false};
+  // Scans are numbered as asked for; a scan runs only while no abort has
+  // reached its number. An abort thus also stops the scans queued behind.
+  std::atomic<uint64_t> scansAsked_{0};
+  std::atomic<uint64_t> scansStarted_{0};
+  std::atomic<uint64_t> abortedThrough_{0};
 };
 
 }  // namespace okt

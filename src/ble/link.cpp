@@ -78,7 +78,7 @@ Link::Link(const WarbleBinding& warble, Protocol& protocol) : w_(warble), p_(pro
 
 Link::~Link() {
   closeDelayMs = 0;
-  linkClose();
+  if (connection_) linkClose();
 }
 
 void Link::linkSetAddress(const std::string& address) { address_ = address.substr(0, 79); }
@@ -94,6 +94,23 @@ void Link::report(int value, const std::string& text) {
   if (reportProgress) reportProgress(value, text);
 }
 
+void Link::interrupt() {
+  interrupted_ = true;
+  { std::lock_guard<std::mutex> lock(stateMutex_); }
+  done_.notify_all();
+}
+
+void Link::abort() {
+  aborted_ = true;
+  { std::lock_guard<std::mutex> lock(stateMutex_); }
+  done_.notify_all();
+}
+
+void Link::lost(const char* reason) {
+  dead_ = true;
+  if (ready_.exchange(0) && onLinkLost) onLinkLost(number_.load(), reason);
+}
+
 uint64_t Link::begin() {
   uint64_t token = registerToken(this);
   std::lock_guard<std::mutex> lock(stateMutex_);
@@ -103,12 +120,17 @@ uint64_t Link::begin() {
   return token;
 }
 
-// 0 success, 1 failure, 2 time-out.
-int Link::wait(uint64_t token) {
-  std::unique_lock<std::mutex> lock(stateMutex_);
-  bool answered = done_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return status_ != 0; });
-  if (!answered) return 2;
-  return status_ == 1 ? 0 : 1;
+// 0 success, 1 failure (or the wait was ended), 2 time-out: the link is dead.
+int Link::wait(uint64_t) {
+  bool answered;
+  {
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    answered = done_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return status_ != 0 || stopping(); });
+    if (answered && status_ != 0) return status_ == 1 ? 0 : 1;
+  }
+  if (answered) return 1;  // interrupted, aborted or closing
+  lost(kNoAnswer);
+  return 2;
 }
 
 void Link::end(uint64_t token) {
@@ -141,6 +163,7 @@ void Link::completeConnect(uint64_t token, const char* error) {
 
 int Link::gattConnect() {
   std::lock_guard<std::mutex> op(operationMutex_);
+  if (!connection_ || dead_ || stopping()) return 1;
   uint64_t token = begin();
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -167,6 +190,7 @@ WarbleGattChar* Link::lookUp(uint64_t token, const char* uuid) {
 
 int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
   std::lock_guard<std::mutex> op(operationMutex_);
+  if (!connection_ || dead_ || stopping()) return -1;
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return -1;
@@ -186,6 +210,8 @@ int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
 
 int Link::gattWrite(const char* uuid, const uint8_t* bytes, size_t size) {
   std::lock_guard<std::mutex> op(operationMutex_);
+  // A connection closed, or dead, since the caller looked takes nothing more.
+  if (!connection_ || dead_ || stopping()) return 1;
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return 1;
@@ -197,6 +223,7 @@ int Link::gattWrite(const char* uuid, const uint8_t* bytes, size_t size) {
 
 int Link::gattSubscribe(const char* uuid) {
   std::lock_guard<std::mutex> op(operationMutex_);
+  if (!connection_ || dead_ || stopping()) return 1;
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return 1;
@@ -208,6 +235,11 @@ int Link::gattSubscribe(const char* uuid) {
 }
 
 int Link::linkConnect() {
+  // A connection left open (a link that was lost, say) goes first: each
+  // connect makes a new one.
+  if (connection_) linkClose();
+  interrupted_ = false;
+  dead_ = false;
   platform::logf("Connecting to %s\n", address_.c_str());
   report(100, "Establishing");
   {
@@ -215,17 +247,22 @@ int Link::linkConnect() {
     summary_.clear();
   }
   auto failed = [&] {
+    if (dead_) platform::logf("%s\n", kNoAnswer);
     linkClose();
     report(1000, "Cannot connect!!");
     return 1;
   };
+  if (aborted_) return failed();
   WarbleGatt* gatt = w_.warble_gatt_create(address_.c_str());
   if (!gatt) {
     platform::logText("ERROR gatt\n");
     return failed();
   }
-  connection_ = gatt;
-  connectionToken_ = registerToken(this);
+  {
+    std::lock_guard<std::mutex> op(operationMutex_);
+    connection_ = gatt;
+    connectionToken_ = registerToken(this);
+  }
   ready_ = 0;
   report(200, "Opening GATT");
   if (gattConnect() != 0) {
@@ -256,6 +293,8 @@ int Link::linkConnect() {
   for (Info& i : info) {
     std::memset(buffer, 0, sizeof buffer);
     gattRead(i.uuid, buffer, 254);  // a failed read shows as an empty text
+    // One that got no answer at all is a dead link, not a missing value.
+    if (dead_ || stopping()) return failed();
     i.value = reinterpret_cast<const char*>(buffer);
     char text[300];
     std::snprintf(text, sizeof text, i.format, i.value.c_str());
@@ -269,32 +308,49 @@ int Link::linkConnect() {
   }
   // A peer that goes away is noticed, not written to as if it were there.
   w_.warble_gatt_on_disconnect(connection_, asContext(connectionToken_), peerGoneHandler);
+  if (!w_.warble_gatt_is_connected(connection_) || stopping()) return failed();  // gone before we listened
   platform::logText("OKT service FOUND\n");
+  ++number_;
   ready_ = 1;
   report(1000, "System READY");
   return 0;
 }
 
 int Link::linkClose() {
-  if (connection_) {
-    uint64_t token = connectionToken_;
-    connectionToken_ = 0;
-    withdraw(token);  // no notification or disconnect report reaches us any more
-    if (w_.warble_gatt_is_connected(connection_)) {
-      w_.warble_gatt_on_disconnect(connection_, nullptr, closingHandler);
-      w_.warble_gatt_disconnect(connection_);
-    }
-    w_.warble_gatt_delete(connection_);
-    connection_ = nullptr;
-    if (closeDelayMs) platform::sleepMs(closeDelayMs);
-  }
   ready_ = 0;
+  dead_ = true;
+  // A send waiting on this connection gives up now instead of holding the close.
+  closing_ = true;
+  { std::lock_guard<std::mutex> lock(stateMutex_); }
+  done_.notify_all();
+  bool closed = false;
+  {
+    std::lock_guard<std::mutex> op(operationMutex_);
+    if (connection_) {
+      uint64_t token = connectionToken_;
+      connectionToken_ = 0;
+      withdraw(token);  // no notification or disconnect report reaches us any more
+      if (w_.warble_gatt_is_connected(connection_)) {
+        w_.warble_gatt_on_disconnect(connection_, nullptr, closingHandler);
+        w_.warble_gatt_disconnect(connection_);
+      }
+      w_.warble_gatt_delete(connection_);
+      connection_ = nullptr;
+      closed = true;
+    }
+  }
+  closing_ = false;
+  if (closed && closeDelayMs) {
+    // The stack likes a moment after a disconnect; the end of the program does not wait for it.
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    done_.wait_for(lock, std::chrono::milliseconds(closeDelayMs), [&] { return aborted_.load(); });
+  }
   platform::logText(">>DEVICE CLOSED !!\n");
   return 0;
 }
 
 int Link::linkSend(const uint8_t* bytes, size_t size) {
-  if (!connection_ || !ready_) return 1;
+  if (!ready_ || dead_ || stopping()) return 1;
   std::string line = "[LNK] Sending request with " + std::to_string(size) + " bytes - ";
   char hex[3];
   for (size_t i = 0; i < size; ++i) {
@@ -319,7 +375,7 @@ void Link::notification(WarbleGattChar* characteristic, const uint8_t* value, ui
 
 void Link::peerGone(int32_t status) {
   platform::logf("Disconnect status: %i\n", status);
-  if (ready_.exchange(0) && onPeerGone) onPeerGone();
+  lost(kPeerLeft);
 }
 
 }  // namespace okt

@@ -18,6 +18,12 @@ constexpr const char* kOktRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
 // The program's connection to one OKT peripheral through the bound
 // Bluetooth library. GATT operations are made synchronous, one at a time,
 // each waiting at most `waitMs` for its completion.
+//
+// A wait that runs out means a dead link: the stack queues every later call
+// behind the one it never answered, and would carry them out long after we
+// gave up on them. So nothing more is sent on that connection, and the link
+// is reported lost. Connections are opened and closed on one thread (the
+// application worker); sends from other threads never meet a deleted one.
 class Link {
  public:
   Link(const WarbleBinding& warble, Protocol& protocol);
@@ -26,17 +32,29 @@ class Link {
   Link& operator=(const Link&) = delete;
 
   void linkSetAddress(const std::string& address);
+  std::string address() const { return address_; }
   // The connect sequence; 0 when ready, 1 when it failed (the link is closed).
+  // A connection still open is closed first.
   int linkConnect();
   int linkClose();
   int linkIsReady() const;
   // Writes one request; 0 when written.
   int linkSend(const uint8_t* bytes, size_t size);
+  // The running connect sequence fails now (its waits end at once); the next
+  // linkConnect starts afresh.
+  void interrupt();
+  // For good: every wait ends now and every operation from now on fails at
+  // once, so that no thread is held by the link while the program ends.
+  void abort();
+  // Numbers each successful connection, from 1.
+  uint64_t connectionNumber() const { return number_.load(); }
 
   // Progress of the connect sequence (0 to 1000, a text).
   std::function<void(int value, const std::string& text)> reportProgress;
-  // The peer went away while the link was ready (called on a library thread).
-  std::function<void()> onPeerGone;
+  // The link went down while ready: the peer left ("The device
+  // disconnected"), or a GATT call went unanswered ("The device stopped
+  // answering"). Once per connection, on a library thread or the waiting one.
+  std::function<void(uint64_t connection, const std::string& reason)> onLinkLost;
   std::string deviceSummary() const;
 
   uint32_t waitMs = 10000;
@@ -50,6 +68,9 @@ class Link {
   void notification(WarbleGattChar* characteristic, const uint8_t* value, uint8_t length);
   void peerGone(int32_t status);
 
+  static constexpr const char* kPeerLeft = "The device disconnected";
+  static constexpr const char* kNoAnswer = "The device stopped answering";
+
  private:
   struct Operation;
   int gattConnect();
@@ -61,12 +82,21 @@ class Link {
   int wait(uint64_t token);
   void end(uint64_t token);
   void report(int value, const std::string& text);
+  // The link is down: nothing more goes out on it; reported once if it was ready.
+  void lost(const char* reason);
+  void closeConnection();
+  bool stopping() const { return interrupted_.load() || aborted_.load() || closing_.load(); }
 
   const WarbleBinding& w_;
   Protocol& p_;
   std::string address_;
-  WarbleGatt* connection_ = nullptr;
+  WarbleGatt* connection_ = nullptr;  // changed under operationMutex_, on the connecting thread
   std::atomic<int> ready_{0};
+  std::atomic<bool> dead_{false};
+  std::atomic<bool> interrupted_{false};
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> closing_{false};
+  std::atomic<uint64_t> number_{0};
   std::mutex operationMutex_;  // one GATT operation at a time
   mutable std::mutex stateMutex_;
   std::condition_variable done_;

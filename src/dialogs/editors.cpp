@@ -78,6 +78,7 @@ void editVariable(Protocol& p, EditorHost& host, uint32_t variableId, uint32_t t
       getU24(v->value.data() + 2 + 3 * i, &id);
       r.listTexts.push_back(id);
     }
+    r.choices = listEntries(p.state, r);
   } else if (r.type == VariableType::STRING) {
     if (v->value.empty()) return;
     r.text = reinterpret_cast<const char*>(v->value.data());

@@ -25,6 +25,9 @@ struct EditorRecord {
   std::string text;  // STRING values, at most 257 bytes
   uint8_t applied = 0;
   std::vector<uint32_t> listTexts;  // LIST choices, at most 67
+  // What the LIST editor shows, looked up on the client thread: the dialog
+  // never reads the tables.
+  std::vector<std::string> choices;
 };
 
 // Runs an editor dialog on the GUI thread while the caller waits.

@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <new>
 #include <vector>
 
@@ -14,6 +16,15 @@ namespace {
 constexpr uint32_t kFirstRowTop = 6144;
 constexpr uint32_t kRowPitch = 9728;
 constexpr uint32_t kRowHeight = 8192;
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+// The engine whose client thread this is (work handed to the client thread
+// from the client thread itself runs at once).
+thread_local const Engine* clientOf = nullptr;
+
+// Connections opened without a number (postControl) get one from here, far
+// above the link's own numbers.
+std::atomic<uint64_t> unnumbered{uint64_t{1} << 40};
 
 }  // namespace
 
@@ -22,6 +33,8 @@ Engine::Engine(Protocol& protocol, DisplayRenderer& renderer, UiHost& ui)
   p_.hooks.postData = [this] { postClient(ClientFlag::DATA); };
   p_.hooks.objectChanged = [this](uint32_t id) { display_.objectChanged(id); };
   p_.hooks.variableChanged = [this](uint32_t id) { display_.variableChanged(id); };
+  p_.hooks.elementArrived = [this] { ++received_; };
+  p_.hooks.cancelled = [this] { return cancelled(); };
 }
 
 Engine::~Engine() { shutdown(); }
@@ -37,13 +50,10 @@ int Engine::startControlThread() {
 int Engine::startClientThread() {
   std::lock_guard<std::mutex> lock(startMutex_);
   if (clientRunning_) return 0;
-  {
-    std::lock_guard<std::mutex> tables(tablesMutex_);
-    releaseTablesLocked();
-    p_.state = ClientState{};
-    p_.state.activeLock = kNoLock;
-    p_.state.infoReceived = 0;
-  }
+  releaseTables();
+  p_.state = ClientState{};
+  p_.state.activeLock = kNoLock;
+  p_.state.infoReceived = 0;
   clientRunning_ = true;
   clientThread_ = std::thread([this] { clientLoop(); });
   return 0;
@@ -51,6 +61,8 @@ int Engine::startClientThread() {
 
 void Engine::shutdown() {
   std::lock_guard<std::mutex> lock(startMutex_);
+  quitting_ = true;
+  ui_.closeDialogs();
   if (controlThread_.joinable()) {
     controlFlags_.post(ControlFlag::QUIT);
     controlThread_.join();
@@ -61,49 +73,68 @@ void Engine::shutdown() {
   }
 }
 
-void Engine::queueAction(std::mutex& m, std::deque<Action>& q, Action a, bool newAction) {
-  std::lock_guard<std::mutex> lock(m);
-  if (q.size() >= kMaxQueuedActions) return;
-  if (newAction) ++actionsQueued_;  // forwarding an action does not count it again
-  q.push_back(a);
+bool Engine::cancelled() const { return quitting_.load() || connectionCommands_.load() > 0; }
+
+void Engine::queueCommand(Command c, bool user) {
+  bool connection = c.kind == Command::Kind::Connect || c.kind == Command::Kind::Disconnect;
+  {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    // Connection requests are never dropped; user actions beyond this many are.
+    if (!connection && controlCommands_.size() >= kMaxQueuedActions) return;
+    if (connection) ++connectionCommands_;
+    if (user && !connection) ++actionsQueued_;
+    controlCommands_.push_back(std::move(c));
+  }
+  // Whatever dialog the current connection has open can no longer be answered.
+  if (connection) ui_.allowDialogs(false);
 }
 
-bool Engine::settled() {
-  if (actionsDone_.load() != actionsQueued_.load()) return false;
-  return withTables([](ClientState& s) {
-    bool pressed = false;
-    s.pObjList.forEachStored([&](uint32_t, const ObjectEntry& e) { pressed = pressed || e.pressed; });
-    return !pressed;
-  });
+bool Engine::anyPressed() const {
+  bool pressed = false;
+  p_.state.pObjList.forEachStored([&](uint32_t, const ObjectEntry& e) { pressed = pressed || e.pressed; });
+  return pressed;
 }
 
-std::deque<Engine::Action> Engine::takeActions(std::mutex& m, std::deque<Action>& q) {
-  std::lock_guard<std::mutex> lock(m);
-  std::deque<Action> out;
-  out.swap(q);
-  return out;
-}
+bool Engine::settled() const { return actionsDone_.load() == actionsQueued_.load() && !anyPressed_.load(); }
 
 int Engine::postControl(uint32_t flags) {
   if (!controlRunning_) return 0;
-  for (uint32_t f : {uint32_t{ControlFlag::PREV_PAGE}, uint32_t{ControlFlag::NEXT_PAGE}, uint32_t{ControlFlag::BACK}})
-    if (flags & f) queueAction(actionsMutex_, controlActions_, {f, 0, 0}, true);
-  // Posts combine, so remember which of CONNECT and DISCONNECT came last:
-  // the connection must end up as the user left it.
-  uint32_t connection = flags & (ControlFlag::CONNECT | ControlFlag::DISCONNECT);
-  if (connection == ControlFlag::CONNECT || connection == ControlFlag::DISCONNECT) lastConnectionFlag_ = connection;
+  if (flags & ControlFlag::CONNECT) postConnect({});
+  if (flags & ControlFlag::DISCONNECT) postDisconnect(false);
+  if (flags & ControlFlag::PREV_PAGE) queueCommand({Command::Kind::PrevPage}, true);
+  if (flags & ControlFlag::NEXT_PAGE) queueCommand({Command::Kind::NextPage}, true);
+  if (flags & ControlFlag::BACK) queueCommand({Command::Kind::Back}, true);
   controlFlags_.post(flags);
   return 0;
+}
+
+void Engine::postConnect(const ConnectRequest& request) {
+  if (!controlRunning_) return;
+  Command c{Command::Kind::Connect};
+  c.connect = request;
+  if (c.connect.number == 0) c.connect.number = ++unnumbered;
+  queueCommand(std::move(c), true);
+  controlFlags_.post(ControlFlag::CONNECT);
+}
+
+void Engine::postDisconnect(bool lost) {
+  if (!controlRunning_) return;
+  Command c{Command::Kind::Disconnect};
+  c.lost = lost;
+  queueCommand(std::move(c), true);
+  controlFlags_.post(ControlFlag::DISCONNECT);
 }
 
 int Engine::postClick(uint32_t x, uint32_t y) {
   uint32_t right = static_cast<uint32_t>(viewRight_.load());
   uint32_t bottom = static_cast<uint32_t>(viewBottom_.load());
   if (!controlRunning_ || right == 0 || bottom == 0) return 0;
-  uint32_t vx = x * 65535u / right;
-  uint32_t vy = y * 65535u / bottom;
-  queueAction(actionsMutex_, controlActions_, {ControlFlag::CLICK, vx, vy}, true);
-  return postControl(ControlFlag::CLICK);
+  Command c{Command::Kind::Click};
+  c.x = x * 65535u / right;
+  c.y = y * 65535u / bottom;
+  queueCommand(c, true);
+  controlFlags_.post(ControlFlag::CLICK);
+  return 0;
 }
 
 int Engine::postClient(uint32_t flags) {
@@ -113,7 +144,15 @@ int Engine::postClient(uint32_t flags) {
 }
 
 void Engine::setClick(uint32_t x, uint32_t y) {
-  queueAction(actionsMutex_, clientActions_, {ClientFlag::CLICK, x, y}, true);
+  Command c{Command::Kind::Click};
+  c.x = x;
+  c.y = y;
+  {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    if (clientActions_.size() >= kMaxQueuedActions) return;
+    ++actionsQueued_;
+    clientActions_.push_back(c);
+  }
   postClient(ClientFlag::ACTIONS);
 }
 
@@ -123,22 +162,33 @@ void Engine::controlLoop() {
     uint32_t f = controlFlags_.waitAndTake(platform::WakeEvent::kInfinite);
     if (f == 0) continue;
     platform::logText("REDO Ctrl: event ocurred\n");
-    bool both = (f & ControlFlag::CONNECT) && (f & ControlFlag::DISCONNECT);
-    if (both && lastConnectionFlag_ == ControlFlag::CONNECT) {
-      closeConnection();
-      openConnection();
-    } else {
-      if (f & ControlFlag::CONNECT) openConnection();
-      if (f & ControlFlag::DISCONNECT) closeConnection();
+    std::deque<Command> commands;
+    {
+      std::lock_guard<std::mutex> lock(commandsMutex_);
+      commands.swap(controlCommands_);
     }
-    // Clicks, paging and BACK go on to the client thread in the order they came.
-    if (f & (ControlFlag::CLICK | ControlFlag::PREV_PAGE | ControlFlag::NEXT_PAGE | ControlFlag::BACK)) {
-      for (const Action& a : takeActions(actionsMutex_, controlActions_)) {
-        uint32_t flag = a.flag == ControlFlag::CLICK ? uint32_t{ClientFlag::CLICK} : a.flag;
-        queueAction(actionsMutex_, clientActions_, {flag, a.x, a.y}, false);
+    // In the order they were posted: a connect, then a disconnect posted
+    // after it, ends disconnected; clicks and paging follow the connection
+    // they were made on.
+    bool forwarded = false;
+    for (Command& c : commands) {
+      switch (c.kind) {
+        case Command::Kind::Connect:
+          --connectionCommands_;
+          if (!quitting_) openConnection(c.connect);
+          break;
+        case Command::Kind::Disconnect:
+          --connectionCommands_;
+          closeConnection(c.lost);
+          break;
+        default: {
+          std::lock_guard<std::mutex> lock(commandsMutex_);
+          clientActions_.push_back(c);
+          forwarded = true;
+        }
       }
-      postClient(ClientFlag::ACTIONS);
     }
+    if (forwarded) postClient(ClientFlag::ACTIONS);
     if (f & ControlFlag::QUIT) break;
   }
   postClient(ClientFlag::STOP);
@@ -146,123 +196,250 @@ void Engine::controlLoop() {
   controlRunning_ = false;
 }
 
-void Engine::releaseTablesLocked() {
-  releaseTables(p_.state);
-  // A lock screen cannot outlive the tables that describe it.
-  p_.state.activeLock = kNoLock;
-  p_.state.lockImage.reset();
+bool Engine::runOnClient(const std::function<void()>& f) {
+  if (!clientRunning_ || clientOf == this) {
+    f();
+    return true;
+  }
+  struct Handover {
+    std::mutex m;
+    std::condition_variable cv;
+    enum { Waiting, Running, Done, Abandoned } state = Waiting;
+  };
+  auto h = std::make_shared<Handover>();
+  {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    clientTasks_.push_back([h, &f] {
+      {
+        std::lock_guard<std::mutex> lock(h->m);
+        if (h->state == Handover::Abandoned) return;  // the caller has gone: f is gone with it
+        h->state = Handover::Running;
+      }
+      f();
+      std::lock_guard<std::mutex> lock(h->m);
+      h->state = Handover::Done;
+      h->cv.notify_all();
+    });
+  }
+  postClient(ClientFlag::TASKS);
+  std::unique_lock<std::mutex> lock(h->m);
+  for (;;) {
+    if (h->cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return h->state == Handover::Done; })) return true;
+    // Ending: work not yet started is abandoned; work under way is short.
+    if (quitting_ && h->state == Handover::Waiting) {
+      h->state = Handover::Abandoned;
+      return false;
+    }
+  }
 }
 
-void Engine::openConnection() {
-  ViewRect rect = ui_.displayRect();
-  if (rect.right == rect.left) return;
+void Engine::runTasks() {
+  std::deque<std::function<void()>> tasks;
   {
-    std::lock_guard<std::mutex> lock(tablesMutex_);
-    p_.state.viewRect = rect;
-    p_.state.displayReady = 0;
-    // A connect over an earlier one's tables releases them first.
-    if (p_.state.pObjList.exists()) releaseTablesLocked();
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    tasks.swap(clientTasks_);
   }
+  for (auto& task : tasks) task();
+}
+
+void Engine::openConnection(const ConnectRequest& request) {
+  ViewRect rect = ui_.displayRect();
+  if (rect.right == rect.left) {
+    if (onConnectFailed) onConnectFailed(request.number, "The display area has no width");
+    return;
+  }
+  status_.beginDownload(request.number);
+  ui_.allowDialogs(false);
+  if (!runOnClient([&] { beginConnection(rect, request); })) return;
   viewRight_ = rect.right;
   viewBottom_ = rect.bottom;
   platform::logText("REDO Ctrl: REDO Control: Connect to OKT Server\n");
 
   // The client thread decodes the INFO reply while this thread waits.
-  const char* failure = requestInfo(p_) != 0 ? "Cannot connect to the OKT service" : nullptr;
-  bool texts = false, variables = false;
-  if (!failure) {
-    std::lock_guard<std::mutex> lock(tablesMutex_);
-    failure = allocateConnectionTables(texts, variables);
-  }
-  if (failure) {
-    ui_.errorBox(failure);
+  Allocation tables;
+  if (requestInfo(p_) != 0) tables.failure = "Cannot connect to the OKT service";
+  else if (!runOnClient([&] { tables = allocateConnectionTables(); })) return;
+  if (tables.failure) {
+    if (cancelled()) return;  // a newer request, or the end: not this connection's fault
+    status_.set({ConnectionPhase::Idle, tables.failure});
+    if (onConnectFailed) onConnectFailed(request.number, tables.failure);
+    // Reconnecting runs without the user: no box for each attempt.
+    if (!request.resume) ui_.errorBox(tables.failure);
     return;
   }
-  // The requests go out without the tables mutex: a write may wait on the link.
-  if (texts) requestTexts(p_);
-  if (variables) requestVariables(p_);
-  requestObjects(p_);
+  // The requests go out from this thread: a write may wait on the link while
+  // the client thread goes on decoding.
+  if (tables.textCount) requestTable(p_, RequestType::GET_TEXTS, tables.textCount);
+  if (tables.variableCount) requestTable(p_, RequestType::GET_VARIABLES, tables.variableCount);
+  requestTable(p_, RequestType::GET_OBJECTS, tables.objectCount);
   {
-    std::lock_guard<std::mutex> lock(tablesMutex_);
-    p_.state.displayReady = 1;
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    clientTasks_.push_back([this, number = request.number] { connectionReady(number); });
   }
-  // Whatever of the home screen arrived before the display was ready is shown now.
-  postClient(ClientFlag::REDRAW);
+  postClient(ClientFlag::TASKS);
 }
 
-// Sizes the three tables from the INFO reply; the failure text, or null.
-const char* Engine::allocateConnectionTables(bool& texts, bool& variables) {
+void Engine::closeConnection(bool lost) {
+  platform::logText("REDO Ctrl: Disconnect from OKT Server\n");
+  ui_.allowDialogs(false);
+  {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    clientTasks_.push_back([this, lost] { releaseConnection(lost); });
+  }
+  postClient(ClientFlag::TASKS);
+}
+
+void Engine::beginConnection(const ViewRect& rect, const ConnectRequest& request) {
   ClientState& s = p_.state;
-  if (s.objectCount == 0) return "Cannot connect to the OKT service";
-  const char* failure = "Cannot reserve memory pObjList";
+  // A connect over an earlier one's tables releases them first.
+  if (s.pObjList.exists()) releaseTables();
+  s.viewRect = rect;
+  s.displayReady = 0;
+  // Another device: its displays have nothing to do with the ones we went through.
+  if (request.device != device_) {
+    s.backDepth = 0;
+    device_ = request.device;
+    saved_ = {};
+  }
+  resume_ = request.resume ? saved_ : Resume{};
+  downloading_ = 0;
+}
+
+// Sizes the three tables from the INFO reply and makes the home display (or
+// the one to resume) current.
+Engine::Allocation Engine::allocateConnectionTables() {
+  ClientState& s = p_.state;
+  Allocation a{nullptr, s.textCount, s.variableCount, s.objectCount};
+  if (s.objectCount == 0) {
+    a.failure = "Cannot connect to the OKT service";
+    return a;
+  }
+  a.failure = "Cannot reserve memory pObjList";
   try {
     allocateObjectTable(s, s.objectCount);
     if (s.textCount) {
-      failure = "Cannot reserve memory pStrList";
+      a.failure = "Cannot reserve memory pStrList";
       allocateTextTable(s, s.textCount);
-      texts = true;
     }
     if (s.variableCount) {
-      failure = "Cannot reserve memory pVarList";
+      a.failure = "Cannot reserve memory pVarList";
       allocateVariableTable(s, s.variableCount);
-      variables = true;
     }
   } catch (const std::bad_alloc&) {
-    return failure;
+    return a;
   }
+  a.failure = nullptr;
   s.currentScreen = s.homeScreen;
   s.menuPage = 0;
-  return nullptr;
+  if (resume_.screen < s.objectCount) {
+    s.currentScreen = resume_.screen;
+    s.menuPage = resume_.menuPage;
+  } else {
+    resume_ = {};
+  }
+  announced_ = s.objectCount + s.textCount + s.variableCount;
+  received_ = 0;
+  return a;
 }
 
-void Engine::closeConnection() {
-  platform::logText("REDO Ctrl: Disconnect from OKT Server\n");
-  std::lock_guard<std::mutex> lock(tablesMutex_);
-  releaseTablesLocked();
+void Engine::connectionReady(uint64_t number) {
+  ClientState& s = p_.state;
+  if (!s.pObjList.exists()) return;  // released meanwhile
+  s.displayReady = 1;
+  downloading_ = number;
+  lastArrivalTick_ = platform::tickCount();
+  if (!cancelled()) ui_.allowDialogs(true);
+  // What of the current display arrived before the display was ready is
+  // shown now; what arrives from now on shows itself (once each).
+  if (objectBody(s, s.currentScreen)) display_.redrawCurrent();
+}
+
+void Engine::releaseConnection(bool lost) {
+  ClientState& s = p_.state;
+  saved_ = {};
+  if (lost && s.pObjList.exists()) {
+    // Screens and menus can be returned to; prompts, pop-ups and locks are
+    // the device's to show again.
+    int32_t type = objectType(s, s.currentScreen);
+    if (type == static_cast<int32_t>(ObjectType::Screen) || type == static_cast<int32_t>(ObjectType::Menu))
+      saved_ = {s.currentScreen, type, s.menuPage};
+  }
+  downloading_ = 0;
+  releaseTables();
+}
+
+void Engine::releaseTables() {
+  okt::releaseTables(p_.state);
+  // A lock screen cannot outlive the tables that describe it.
+  p_.state.activeLock = kNoLock;
+  p_.state.lockImage.reset();
+}
+
+void Engine::trackDownload() {
+  if (!downloading_) return;
+  ClientState& s = p_.state;
+  bool complete = received_ >= announced_ || platform::tickCount() - lastArrivalTick_ >= kDownloadQuietMs;
+  status_.download(downloading_, received_, announced_, complete);
+  if (!complete) return;
+  downloading_ = 0;
+  // The display to return to did not come back as what it was: home instead.
+  if (isValidId(resume_.screen) && s.currentScreen == resume_.screen && objectType(s, resume_.screen) != resume_.type) {
+    s.currentScreen = s.homeScreen;
+    s.menuPage = 0;
+    display_.redrawCurrent();
+  }
+  resume_ = {};
 }
 
 void Engine::clientLoop() {
+  clientOf = this;
   for (;;) {
-    uint32_t wait;
-    {
-      std::lock_guard<std::mutex> lock(tablesMutex_);
-      pressTimers();
-      wait = waitTime();
-    }
+    pressTimers();
+    uint32_t wait = waitTime();
+    anyPressed_ = anyPressed();
     uint32_t f = clientFlags_.waitAndTake(wait);
-    {
-      std::lock_guard<std::mutex> lock(tablesMutex_);
-      if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) drainReceiveQueue(p_);
-      if (f & ClientFlag::REDRAW) display_.redrawCurrent();
-      if (f & ClientFlag::ACTIONS) {
-        for (const Action& a : takeActions(actionsMutex_, clientActions_)) {
-          switch (a.flag) {
-            case ClientFlag::CLICK:
-              std::atomic_ref<uint32_t>(p_.state.clickX).store(a.x);
-              std::atomic_ref<uint32_t>(p_.state.clickY).store(a.y);
-              handleClick();
-              break;
-            case ClientFlag::PREV_PAGE: display_.previousMenuPage(); break;
-            case ClientFlag::NEXT_PAGE: display_.nextMenuPage(); break;
-            case ClientFlag::BACK: goBack(); break;
-            default: break;
-          }
-          ++actionsDone_;
-        }
-      }
-      refreshLock();
+    runTasks();
+    if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) {
+      lastArrivalTick_ = platform::tickCount();
+      drainReceiveQueue(p_);
     }
+    uint64_t done = 0;
+    if (f & ClientFlag::ACTIONS) {
+      std::deque<Command> actions;
+      {
+        std::lock_guard<std::mutex> lock(commandsMutex_);
+        actions.swap(clientActions_);
+      }
+      for (const Command& a : actions) {
+        switch (a.kind) {
+          case Command::Kind::Click:
+            p_.state.clickX = a.x;
+            p_.state.clickY = a.y;
+            handleClick();
+            break;
+          case Command::Kind::PrevPage: display_.previousMenuPage(); break;
+          case Command::Kind::NextPage: display_.nextMenuPage(); break;
+          case Command::Kind::Back: goBack(); break;
+          default: break;
+        }
+        ++done;
+      }
+    }
+    refreshLock();
+    trackDownload();
+    // An action counts as handled once the press it made is visible.
+    anyPressed_ = anyPressed();
+    actionsDone_ += done;
     if (f & ClientFlag::STOP) break;
   }
+  clientOf = nullptr;
   clientRunning_ = false;
 }
 
 uint32_t Engine::waitTime() {
   const ClientState& s = p_.state;
   if (!infoArrived(s) || s.objectCount == 0 || !s.pObjList.exists()) return platform::WakeEvent::kInfinite;
-  bool anyPressed = false;
-  s.pObjList.forEachStored([&](uint32_t, const ObjectEntry& e) { anyPressed = anyPressed || e.pressed; });
-  if (anyPressed) return 10;
+  if (anyPressed()) return 10;
   return s.activeLock == kNoLock ? 100 : 50;
 }
 
@@ -285,7 +462,7 @@ void Engine::pressTimers() {
       if (e->selectedItem >= 0 && static_cast<size_t>(e->selectedItem) < menu->items.size())
         item = &menu->items[static_cast<size_t>(e->selectedItem)];
     }
-    uint32_t target = 0xFFFFFFFF;
+    uint32_t target = kNone;
     if (const auto* button = e->body ? std::get_if<ButtonBody>(e->body.get()) : nullptr) target = button->targetScreen;
     if (item) target = item->targetScreen;
     if (isValidId(target)) {
@@ -294,7 +471,7 @@ void Engine::pressTimers() {
       return;
     }
 
-    uint32_t variable = 0xFFFFFFFF, title = 0xFFFFFFFF;
+    uint32_t variable = kNone, title = kNone;
     if (item) variable = item->variableId, title = item->textId;
     if (const auto* box = e->body ? std::get_if<TextBoxBody>(e->body.get()) : nullptr)
       variable = box->variableId, title = box->textId;
@@ -310,7 +487,7 @@ void Engine::pressTimers() {
 
 void Engine::handleClick() {
   ClientState& s = p_.state;
-  if (s.currentScreen == 0xFFFFFFFF || !infoArrived(s) || s.objectCount == 0 || !s.pObjList.contains(s.currentScreen))
+  if (s.currentScreen == kNone || !infoArrived(s) || s.objectCount == 0 || !s.pObjList.contains(s.currentScreen))
     return;
   int32_t pressed = -1;
   switch (objectType(s, s.currentScreen)) {
@@ -331,10 +508,10 @@ int32_t Engine::screenClick(uint32_t screenId) {
   ClientState& s = p_.state;
   const ScreenBody* screen = bodyOf<ScreenBody>(s, screenId);
   if (!screen || screen->children.empty()) return -1;
-  uint32_t x = std::atomic_ref<uint32_t>(s.clickX).load(), y = std::atomic_ref<uint32_t>(s.clickY).load();
+  uint32_t x = s.clickX, y = s.clickY;
   for (const Placement& p : screen->children) {
     if (!(p.x <= x && x < uint32_t{p.x} + p.width && p.y <= y && y < uint32_t{p.y} + p.height)) continue;
-    uint32_t event = 0xFFFFFFFF;
+    uint32_t event = kNone;
     if (const auto* button = bodyOf<ButtonBody>(s, p.objectId)) event = button->pressEvent;
     if (const auto* gauge = bodyOf<GaugeBody>(s, p.objectId)) event = gauge->pressEvent;
     if (isValidId(event)) sendEvent(p_, event, p.objectId, nullptr, 0);
@@ -347,7 +524,7 @@ int32_t Engine::screenClick(uint32_t screenId) {
 int32_t Engine::menuClick(uint32_t menuId) {
   ClientState& s = p_.state;
   const MenuBody* menu = bodyOf<MenuBody>(s, menuId);
-  uint32_t x = std::atomic_ref<uint32_t>(s.clickX).load(), y = std::atomic_ref<uint32_t>(s.clickY).load();
+  uint32_t x = s.clickX, y = s.clickY;
   if (!menu || y < kFirstRowTop) return -1;
   uint32_t row = (y - kFirstRowTop) / kRowPitch;
   if ((y - kFirstRowTop) - row * kRowPitch > kRowHeight) return -1;  // the gap below a row
@@ -372,7 +549,7 @@ void Engine::goBack() {
   // unlock button ends it.
   if (s.activeLock != kNoLock) return;
   uint32_t id = popBack(s);
-  if (id == 0xFFFFFFFF) return;
+  if (id == kNone) return;
   if (const MenuBody* menu = s.pObjList.contains(s.currentScreen) ? bodyOf<MenuBody>(s, s.currentScreen) : nullptr)
     if (isValidId(menu->leaveEvent)) sendEvent(p_, menu->leaveEvent, s.currentScreen, nullptr, 0);
   display_.goToScreen(id);

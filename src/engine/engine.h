@@ -5,8 +5,10 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
+#include "engine/connection_state.h"
 #include "platform/wake_event.h"
 #include "presentation/display.h"
 #include "protocol/protocol.h"
@@ -26,22 +28,33 @@ struct ClientFlag {
     PREV_PAGE = 16,
     NEXT_PAGE = 32,
     BACK = 64,
-    REDRAW = 0x100,   // show the current display again (after a connect)
+    TASKS = 0x100,    // work handed over by the control thread
     ACTIONS = 0x200,  // user actions are queued
     STOP = 0x8000,
   };
 };
 
 constexpr uint32_t kPressMs = 200;
+// A download is complete when everything INFO announced has arrived, or when
+// nothing has arrived for this long (devices may leave ids unused).
+constexpr uint32_t kDownloadQuietMs = 1000;
+
+// A protocol connection to open over a link that is up.
+struct ConnectRequest {
+  std::string device;   // the device's address; the back stack is cleared when it changes
+  bool resume = false;  // after a lost link: back to the display the user was on
+  uint64_t number = 0;  // the link connection's number, for the reports below
+};
 
 // The protocol client on its two threads. The control thread opens and
 // closes connections and forwards navigation; the client thread decodes,
 // handles clicks and press timers, and owns the display.
 //
-// Posting never waits: flags are ORed into a word and the thread woken.
-// The tables are touched only under the tables mutex, which the client
-// thread holds for each pass and the control thread for allocation and
-// release; so a release never pulls tables from under a decode or a draw.
+// The client thread alone reads and writes the tables and the rest of the
+// client state. The control thread hands it work and gets values back; no
+// lock is held while a dialog waits for the user. Posting never waits: user
+// actions and connection requests travel in order through queues, and flags
+// only wake the threads.
 class Engine {
  public:
   Engine(Protocol& protocol, DisplayRenderer& renderer, UiHost& ui);
@@ -52,39 +65,85 @@ class Engine {
   // Both start once; 0 on success.
   int startControlThread();
   int startClientThread();
-  // Posts QUIT and waits for both threads to end.
+  // Closes every dialog as cancelled, ends both threads and waits for them.
+  // Whatever they were waiting for (INFO, a dialog, each other) ends at once;
+  // a write to the device ends with the link (abort it first).
   void shutdown();
 
   int postControl(uint32_t flags);
+  void postConnect(const ConnectRequest& request);
+  // lost: the link went down by itself; a later resume returns to this display.
+  void postDisconnect(bool lost);
   // A click at pixel (x, y) of the display area.
   int postClick(uint32_t x, uint32_t y);
   int postClient(uint32_t flags);
   void setClick(uint32_t x, uint32_t y);
 
   Display& display() { return display_; }
+  ConnectionStatus& connection() { return status_; }
   // True once every click, page step and BACK posted so far has been
   // handled and no object is still pressed (its target not yet followed).
-  bool settled();
+  bool settled() const;
   // Opens variable editors (filled in by the dialogs).
   std::function<void(uint32_t variableId, uint32_t titleTextId)> editVariable;
   // The lock screen's periodic refresh and click test (filled in by the lock logic).
   std::function<void()> refreshLock = [] {};
   std::function<int32_t(uint32_t id)> lockButtonHit = [](uint32_t) { return -1; };
+  // A protocol connection could not be opened (no INFO, no objects, no
+  // memory); called on the control thread with the reason.
+  std::function<void(uint64_t number, const std::string& reason)> onConnectFailed;
 
-  // For tests: runs f under the tables mutex.
+  // Runs f on the client thread and returns its result (at once on the
+  // caller's thread when the client thread is not running). For tests and
+  // tools that look at the tables.
   template <typename F>
   auto withTables(F&& f) {
-    std::lock_guard<std::mutex> lock(tablesMutex_);
-    return f(p_.state);
+    using R = decltype(f(p_.state));
+    if constexpr (std::is_void_v<R>) {
+      runOnClient([&] { f(p_.state); });
+    } else {
+      R result{};
+      runOnClient([&] { result = f(p_.state); });
+      return result;
+    }
   }
 
  private:
+  struct Command {
+    enum class Kind { Connect, Disconnect, Click, PrevPage, NextPage, Back } kind;
+    uint32_t x = 0, y = 0;
+    ConnectRequest connect;
+    bool lost = false;
+  };
+  // What a resumed connection returns to.
+  struct Resume {
+    uint32_t screen = 0xFFFFFFFF;
+    int32_t type = -1;
+    uint32_t menuPage = 0;
+  };
+  // The tables as allocated, handed back to the control thread.
+  struct Allocation {
+    const char* failure = nullptr;
+    uint32_t textCount = 0, variableCount = 0, objectCount = 0;
+  };
+
   void controlLoop();
   void clientLoop();
-  void openConnection();
-  void closeConnection();
-  void releaseTablesLocked();
-  const char* allocateConnectionTables(bool& texts, bool& variables);
+  void openConnection(const ConnectRequest& request);
+  void closeConnection(bool lost);
+  void queueCommand(Command c, bool user);
+  bool cancelled() const;
+
+  // Client thread.
+  void beginConnection(const ViewRect& rect, const ConnectRequest& request);
+  Allocation allocateConnectionTables();
+  void connectionReady(uint64_t number);
+  void releaseConnection(bool lost);
+  void releaseTables();
+  void trackDownload();
+  void runTasks();
+  // Runs f on the client thread and waits; false when the engine is ending.
+  bool runOnClient(const std::function<void()>& f);
 
   uint32_t waitTime();
   void pressTimers();
@@ -92,40 +151,47 @@ class Engine {
   int32_t screenClick(uint32_t s);
   int32_t menuClick(uint32_t m);
   void goBack();
+  bool anyPressed() const;
 
-  // User actions (clicks, paging, BACK) keep their order: they travel as a
-  // queue, and the flags only wake the threads.
-  struct Action {
-    uint32_t flag;
-    uint32_t x, y;
-  };
   static constexpr size_t kMaxQueuedActions = 256;
-  void queueAction(std::mutex& m, std::deque<Action>& q, Action a, bool newAction);
-  std::deque<Action> takeActions(std::mutex& m, std::deque<Action>& q);
 
   Protocol& p_;
   UiHost& ui_;
   Display display_;
-  std::mutex actionsMutex_;
-  std::deque<Action> controlActions_;
-  std::deque<Action> clientActions_;
+  ConnectionStatus status_;
+
+  std::mutex commandsMutex_;
+  std::deque<Command> controlCommands_;
+  std::deque<Command> clientActions_;
+  std::deque<std::function<void()>> clientTasks_;
   std::atomic<uint64_t> actionsQueued_{0};
   std::atomic<uint64_t> actionsDone_{0};
+  std::atomic<int> connectionCommands_{0};  // Connect and Disconnect not yet taken by the control thread
+  std::atomic<bool> anyPressed_{false};
+  std::atomic<bool> quitting_{false};
 
   platform::WakeEvent controlEvent_;
   platform::WakeEvent clientEvent_;
   platform::FlagWord controlFlags_{controlEvent_};
   platform::FlagWord clientFlags_{clientEvent_};
-  std::mutex tablesMutex_;
   std::mutex startMutex_;
   std::thread controlThread_;
   std::thread clientThread_;
   std::atomic<bool> controlRunning_{false};
   std::atomic<bool> clientRunning_{false};
+  std::thread::id clientThreadId_;
 
-  std::atomic<uint32_t> lastConnectionFlag_{0};
   std::atomic<int32_t> viewRight_{0};
   std::atomic<int32_t> viewBottom_{0};
+
+  // Client thread only.
+  std::string device_;
+  Resume saved_;
+  Resume resume_;
+  uint64_t downloading_ = 0;  // the connection whose download is tracked, 0 none
+  uint32_t received_ = 0;
+  uint32_t announced_ = 0;
+  uint32_t lastArrivalTick_ = 0;
 };
 
 }  // namespace okt

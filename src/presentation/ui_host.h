@@ -54,6 +54,13 @@ class UiHost {
 
   // A modal message box captioned "ERROR".
   virtual void errorBox(const std::string& text) = 0;
+  // false: every open pop-up, password prompt and editor ends as cancelled,
+  // and new ones are answered with a cancel at once until dialogs are
+  // allowed again (a connection ended; they cannot be answered any more).
+  virtual void allowDialogs(bool allowed) = 0;
+  // The program is ending: as allowDialogs(false), error boxes included, for
+  // good. No caller waits for the user after this.
+  virtual void closeDialogs() = 0;
   // The password dialog; `entry` holds what was typed. kDialogOk or kDialogCancel.
   virtual int passwordDialog(const PasswordRequest& request, std::string& entry) = 0;
   // The pop-up window; `selectedButton` is the index of the button pressed, or -1.

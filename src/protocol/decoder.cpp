@@ -181,6 +181,10 @@ bool parseCanvas(const uint8_t* bytes, size_t size, CanvasBody& b) {
   return true;
 }
 
+void arrived(Protocol& p) {
+  if (p.hooks.elementArrived) p.hooks.elementArrived();
+}
+
 void logErrorReport(uint32_t code, uint8_t elementType, uint32_t elementId) {
   platform::logf("%s ; Element type %u: %s ID = %u\n", errorCodeName(code), elementType, elementTypeName(elementType),
                  elementId);
@@ -240,6 +244,7 @@ int decodeText(Protocol& p, WireReader& r) {
   size_t oldBytes = e->text ? e->text->size() + 1 : 0;
   if (!s.budget.change(oldBytes, text.size() + 1)) return 1;
   e->length = static_cast<uint16_t>(text.size());
+  if (!e->text) arrived(p);
   e->text = std::move(text);
   return 0;
 }
@@ -260,7 +265,10 @@ int decodePart(Protocol& p, uint16_t type, WireReader& r) {
     if (!e->text || e->text->size() < end) {
       size_t oldBytes = e->text ? e->text->size() + 1 : 0;
       if (!s.budget.change(oldBytes, end + 1)) return 1;
-      if (!e->text) e->text.emplace();
+      if (!e->text) {
+        e->text.emplace();
+        arrived(p);
+      }
       e->text->resize(end, '\0');
       e->length = static_cast<uint16_t>(end);
     }
@@ -344,6 +352,7 @@ int decodeObjectBody(Protocol& p, uint32_t id, const uint8_t* bytes, size_t size
   if (!s.budget.change(oldBytes, bodyFootprint(body))) return 1;
   e->body = std::make_unique<ObjectBody>(std::move(body));
   e->type = type;
+  if (!e->loaded) arrived(p);
   e->loaded = 1;
   if (s.displayReady == 1 && p.hooks.objectChanged) p.hooks.objectChanged(id);
   return 0;
@@ -374,6 +383,7 @@ int decodeVariableBody(Protocol& p, uint32_t id, const uint8_t* bytes, size_t si
   e->maximum = fields.maximum;
   e->extra = fields.extra;
   e->length = fields.length;
+  if (e->value.empty()) arrived(p);
   e->value.assign(value, value + fields.length);
   e->value.push_back(0);
   if (s.displayReady == 1 && p.hooks.variableChanged) p.hooks.variableChanged(id);

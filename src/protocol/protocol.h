@@ -23,6 +23,11 @@ struct ProtocolHooks {
   std::function<void()> postData;
   // Waits used by the receive path; tests may shorten them.
   std::function<void(uint32_t ms)> sleep;
+  // An object, text or variable was stored for the first time since its
+  // table was made.
+  std::function<void()> elementArrived;
+  // True when the wait for INFO is to end early (a newer request, the end).
+  std::function<bool()> cancelled;
 };
 
 // The protocol side of one client: its state, its receive queue and its hooks.

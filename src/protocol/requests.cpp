@@ -18,16 +18,6 @@ int sendBuilt(Protocol& p, const uint8_t* start, const uint8_t* end) {
   return sendRequest(p, start, static_cast<uint16_t>(end - start));
 }
 
-int requestAll(Protocol& p, uint16_t type, uint32_t count) {
-  uint8_t buf[16];
-  uint8_t* at = putHeader(buf, p.state, type);
-  at = putU24(at, 0);
-  at = putU16(at, count);  // the low 16 bits of the table size
-  at = putU24(at, 0xFFFFFF);
-  at = putU16(at, 0);
-  return sendBuilt(p, buf, at);
-}
-
 void pause(Protocol& p, uint32_t ms) {
   if (p.hooks.sleep)
     p.hooks.sleep(ms);
@@ -36,6 +26,16 @@ void pause(Protocol& p, uint32_t ms) {
 }
 
 }  // namespace
+
+int requestTable(Protocol& p, uint16_t type, uint32_t count) {
+  uint8_t buf[16];
+  uint8_t* at = putHeader(buf, p.state, type);
+  at = putU24(at, 0);
+  at = putU16(at, count);  // the low 16 bits of the table size
+  at = putU24(at, 0xFFFFFF);
+  at = putU16(at, 0);
+  return sendBuilt(p, buf, at);
+}
 
 uint32_t nextRequestCounter(ClientState& s) {
   return std::atomic_ref<uint32_t>(s.requestCounter).fetch_add(1) + 1;
@@ -49,14 +49,15 @@ int requestInfo(Protocol& p) {
   if (sendBuilt(p, buf, at) != 0) return 1;
   for (int i = 0; i < 102; ++i) {
     if (received.load() != 0) return 0;
+    if (p.hooks.cancelled && p.hooks.cancelled()) return 1;
     pause(p, 10);
   }
   return 1;
 }
 
-int requestTexts(Protocol& p) { return requestAll(p, RequestType::GET_TEXTS, p.state.textCount); }
-int requestObjects(Protocol& p) { return requestAll(p, RequestType::GET_OBJECTS, p.state.objectCount); }
-int requestVariables(Protocol& p) { return requestAll(p, RequestType::GET_VARIABLES, p.state.variableCount); }
+int requestTexts(Protocol& p) { return requestTable(p, RequestType::GET_TEXTS, p.state.textCount); }
+int requestObjects(Protocol& p) { return requestTable(p, RequestType::GET_OBJECTS, p.state.objectCount); }
+int requestVariables(Protocol& p) { return requestTable(p, RequestType::GET_VARIABLES, p.state.variableCount); }
 
 int sendEvent(Protocol& p, uint32_t eventId, uint32_t sourceObjectId, const uint8_t* data, size_t length) {
   if (length > kMaxEventData) return 1;

@@ -36,11 +36,14 @@ struct VariableValue {
 uint32_t nextRequestCounter(ClientState& s);
 
 // Clears infoReceived, sends GET_INFO and waits up to 102 x 10 ms for INFO
-// (which the client thread decodes meanwhile). 0 when INFO arrived.
+// (which the client thread decodes meanwhile), less when the cancelled hook
+// says so. 0 when INFO arrived.
 int requestInfo(Protocol& p);
 int requestTexts(Protocol& p);
 int requestObjects(Protocol& p);
 int requestVariables(Protocol& p);
+// GET_TEXTS, GET_OBJECTS or GET_VARIABLES for a table of `count` entries.
+int requestTable(Protocol& p, uint16_t type, uint32_t count);
 // Refuses (1, nothing sent) more than 138 data bytes.
 int sendEvent(Protocol& p, uint32_t eventId, uint32_t sourceObjectId, const uint8_t* data, size_t length);
 // WRITE_VARIABLE chunks of at most 20 bytes; stops at the first failed send.

@@ -1,5 +1,7 @@
 #include "shell/app_queue.h"
 
+#include <algorithm>
+
 #include "platform/log.h"
 #include "platform/tick.h"
 
@@ -69,16 +71,18 @@ bool AppQueue::drain() {
   return true;
 }
 
-void AppQueue::startWorker(std::function<bool(const AppMessage&)> handler) {
+void AppQueue::startWorker(std::function<bool(const AppMessage&)> handler, std::function<uint32_t()> idle) {
   if (worker_.joinable()) return;
   handler_ = std::move(handler);
+  idle_ = std::move(idle);
   worker_ = std::thread([this] {
+    uint32_t wait = 400;
     for (;;) {
       uint64_t seen = wake_.mark();
-      if (messageCount() == 0) wake_.waitSince(seen, 400);
-      bool go_on = drain();
+      if (messageCount() == 0) wake_.waitSince(seen, wait);
+      if (!drain()) return;
+      wait = idle_ ? std::min<uint32_t>(idle_(), 400) : 400;
       platform::sleepMs(1);
-      if (!go_on) return;
     }
   });
 }

@@ -10,7 +10,14 @@
 namespace okt {
 
 struct AppMessageType {
-  enum : uint8_t { STOP = 0, SCAN = 1, CONNECT = 2, DISCONNECT = 3 };
+  enum : uint8_t {
+    STOP = 0,
+    SCAN = 1,
+    CONNECT = 2,
+    DISCONNECT = 3,
+    LINK_LOST = 4,       // payload: the link connection's number (u32)
+    CONNECT_FAILED = 5,  // the protocol connection over it failed; payload as LINK_LOST
+  };
 };
 
 struct AppMessage {
@@ -38,8 +45,9 @@ class AppQueue {
 
   // The worker: waits for messages (or 400 ms), runs the handler of each in
   // order, ends at STOP. A handler that fails ends its drain with the line
-  // "Message %d failed".
-  void startWorker(std::function<bool(const AppMessage&)> handler);
+  // "Message %d failed". After each wake-up it runs the idle hook, which
+  // says how long the worker may wait next (at most the 400 ms).
+  void startWorker(std::function<bool(const AppMessage&)> handler, std::function<uint32_t()> idle = nullptr);
   // Posts STOP and waits for the worker.
   void stopWorker();
 
@@ -53,6 +61,7 @@ class AppQueue {
   uint8_t count_ = 0;
   platform::WakeEvent wake_;
   std::function<bool(const AppMessage&)> handler_;
+  std::function<uint32_t()> idle_;
   std::thread worker_;
 };
 

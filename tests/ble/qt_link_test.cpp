@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(QtBle, APeerThatGoesAwayIsNoticedAndNotWrittenTo) {
   start({"--known"});
   std::atomic<int> gone{0};
-  link->onPeerGone = [&] { ++gone; };
+  link->onLinkLost = [&](uint64_t, const std::string&) { ++gone; };
   ASSERT_EQ(link->linkConnect(), 0);
   ASSERT_TRUE(bus->control("DropLink"));
   EXPECT_TRUE(waitFor([&] { return gone.load() == 1; }));

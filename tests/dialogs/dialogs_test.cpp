@@ -165,7 +165,7 @@ TEST_F(Dialogs, ListsSkipChoicesWithoutTextIdsAndWriteTheListIndex) {
   editor.expected = EditorKind::List;
   std::vector<std::string> shown;
   editor.answer = [&](EditorRecord& r) {
-    shown = listEntries(p.state, r);
+    shown = r.choices;
     r.value = listChoice(1);  // the third choice, shown second
   };
   editVariable(p, editor, 0, 0xFFFFFF);

@@ -9,6 +9,7 @@
 
 #include "dialogs/qt/dialogs.h"
 #include "dialogs/qt/qt_ui_host.h"
+#include "platform/tick.h"
 #include "support/log_capture.h"
 #include "support/messages.h"
 
@@ -24,7 +25,7 @@ TEST(EditorDialog, NumberFieldShowsTheValueAndReadsBaseZero) {
   EditorRecord r;
   r.type = VariableType::U16;
   r.value = 88;
-  EditorDialog d(EditorKind::Number, frame(), r, nullptr);
+  EditorDialog d(EditorKind::Number, frame(), r);
   EXPECT_EQ(d.windowTitle(), "Modify variable");
   EXPECT_EQ(d.field(0)->text(), "88");
   EXPECT_EQ(d.field(0)->height(), 24);  // heights are pixels, whatever the base units
@@ -39,7 +40,7 @@ TEST(EditorDialog, SliderLabelFollowsTheSlider) {
   r.type = VariableType::U8;
   r.maximum = 10;
   r.value = 7;
-  EditorDialog d(EditorKind::Slider, frame(), r, nullptr);
+  EditorDialog d(EditorKind::Slider, frame(), r);
   EXPECT_EQ(d.sliderLabel()->text(), "Value: 7");
   EXPECT_EQ(d.slider()->tickInterval(), 1);
   d.slider()->setValue(3);
@@ -51,7 +52,7 @@ TEST(EditorDialog, SliderLabelFollowsTheSlider) {
 TEST(EditorDialog, TimesDatesListsAndWeekdays) {
   EditorRecord hm;
   hm.value = packHourMinute(7, 30);
-  EditorDialog a(EditorKind::HourMinute, frame(), hm, nullptr);
+  EditorDialog a(EditorKind::HourMinute, frame(), hm);
   EXPECT_EQ(a.field(0)->text(), "7");
   a.field(0)->setText("300");
   a.field(1)->setText("5");
@@ -60,20 +61,16 @@ TEST(EditorDialog, TimesDatesListsAndWeekdays) {
 
   EditorRecord t;
   t.value = packThree(1, 2, 3);
-  EditorDialog b(EditorKind::Time, frame(), t, nullptr);
+  EditorDialog b(EditorKind::Time, frame(), t);
   EXPECT_EQ(b.field(2)->text(), "3");
   b.field(0)->setText("12"), b.field(1)->setText("34"), b.field(2)->setText("56");
   b.okButton()->click();
   EXPECT_EQ(t.value, packThree(12, 34, 56));
 
-  Protocol p;
-  test::openTables(p, 1, 8, 1);
-  test::decode(p, test::textMessage(1, "Eco"));
-  test::decode(p, test::textMessage(3, "Boost"));
   EditorRecord list;
   list.maximum = 3;
-  list.listTexts = {1, 0xFFFFFF, 3};
-  EditorDialog c(EditorKind::List, frame(), list, &p.state);
+  list.choices = {"Eco", "Boost"};
+  EditorDialog c(EditorKind::List, frame(), list);
   ASSERT_EQ(c.list()->count(), 2);
   EXPECT_EQ(c.list()->item(1)->text(), "Boost");
   c.list()->setCurrentRow(1);
@@ -81,7 +78,7 @@ TEST(EditorDialog, TimesDatesListsAndWeekdays) {
   EXPECT_EQ(list.value, 1u);
 
   EditorRecord days;
-  EditorDialog e(EditorKind::Weekday, frame(), days, nullptr);
+  EditorDialog e(EditorKind::Weekday, frame(), days);
   e.day(0)->setChecked(true);
   e.day(6)->setChecked(true);
   e.okButton()->click();
@@ -91,7 +88,7 @@ TEST(EditorDialog, TimesDatesListsAndWeekdays) {
 TEST(EditorDialog, CancelStoresNothing) {
   EditorRecord r;
   r.value = 5;
-  EditorDialog d(EditorKind::Number, frame(), r, nullptr);
+  EditorDialog d(EditorKind::Number, frame(), r);
   d.field(0)->setText("9");
   d.reject();
   EXPECT_EQ(r.value, 5u);
@@ -202,7 +199,7 @@ void answerNextDialog(const QString& buttonText) {
 
 TEST(QtUiHost, ACoreThreadWaitsForTheDialogTheGuiRuns) {
   QWidget owner;
-  QtUiHost host(&owner, nullptr);
+  QtUiHost host(&owner);
   PopupRequest r;
   r.title = "Question";
   r.buttonLabels = {"Yes", "No"};
@@ -222,9 +219,60 @@ TEST(QtUiHost, ACoreThreadWaitsForTheDialogTheGuiRuns) {
   EXPECT_EQ(selected.load(), 1);
 }
 
+// Dialogs of a connection that has ended are closed as cancelled, and
+// refused until allowed again; at the end even an error box lets its caller
+// go, with the GUI thread not running its loop (it is ending the threads).
+TEST(QtUiHost, ClosedDialogsLetTheirCallersGoAtOnce) {
+  QWidget owner;
+  QtUiHost host(&owner);
+  PopupRequest r;
+  r.buttonLabels = {"Yes"};
+  std::atomic<int> result{-1};
+  std::atomic<bool> done{false};
+  auto ask = [&] {
+    done = false;
+    return std::thread([&] {
+      int32_t s = -1;
+      result = host.popupDialog(r, s);
+      done = true;
+    });
+  };
+  std::thread client = ask();
+  // Once the pop-up is on screen (inside its own event loop) the connection ends.
+  QTimer poll;
+  bool closedWhileOpen = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!dynamic_cast<PopupDialog*>(QApplication::activeModalWidget())) return;
+    host.allowDialogs(false);
+    client.join();  // let go without waiting for the dialog's loop
+    closedWhileOpen = true;
+    poll.stop();
+  });
+  poll.start(10);
+  while (!closedWhileOpen) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(result.load(), kDialogCancel);
+  for (int i = 0; i < 20 && QApplication::activeModalWidget(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // and the dialog has gone from the screen
+
+  client = ask();  // refused while not allowed: nothing shows
+  client.join();
+  EXPECT_EQ(result.load(), kDialogCancel);
+
+  std::atomic<bool> boxDone{false};
+  std::thread box([&] {
+    host.errorBox("Cannot connect to the OKT service");
+    boxDone = true;
+  });
+  platform::sleepMs(50);
+  EXPECT_FALSE(boxDone.load());  // error boxes are not a connection's: they wait
+  host.closeDialogs();
+  box.join();
+  QApplication::processEvents();
+}
+
 TEST(QtUiHost, FramesAndButtonsArriveOnTheGuiThread) {
   QWidget owner;
-  QtUiHost host(&owner, nullptr);
+  QtUiHost host(&owner);
   QImage got;
   std::vector<std::pair<int, bool>> buttons;
   host.onFrame = [&](const QImage& f) { got = f; };

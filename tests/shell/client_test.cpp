@@ -121,7 +121,9 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     if (MainWindow* w = mainWindow()) w->reject();
   });
-  int rc = runClient(*qApp, OKT_WARBLE_EMULATOR);
+  ClientOptions options;
+  options.bleLibrary = OKT_WARBLE_EMULATOR;
+  int rc = runClient(*qApp, options);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(d.done(), 11u);  // every step ran
   std::string text = log.text();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -42,15 +43,27 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
   void showPageNumber(uint32_t n) override { record("page " + std::to_string(n)); }
   void disableNavigation() override { record("navigation off"); }
   void errorBox(const std::string& text) override { record("error: " + text); }
+  void allowDialogs(bool allowed) override { allowed_ = allowed; }
+  void closeDialogs() override { allowed_ = false; }
 
   int passwordDialog(const PasswordRequest& r, std::string& entry) override {
-    record("password " + std::to_string(r.promptId) + " \"" + r.title + "\"");
+    std::string call = "password " + std::to_string(r.promptId) + " \"" + r.title + "\"";
+    if (!allowed_) {
+      record("refused " + call);
+      return kDialogCancel;
+    }
+    record(call);
     Answer a = next();
     entry = a.entry;
     return a.result;
   }
   int popupDialog(const PopupRequest& r, int32_t& selectedButton) override {
-    record("popup " + std::to_string(r.popupId) + " \"" + r.title + "\" " + std::to_string(r.buttonLabels.size()));
+    std::string call = "popup " + std::to_string(r.popupId) + " \"" + r.title + "\" " + std::to_string(r.buttonLabels.size());
+    if (!allowed_) {
+      record("refused " + call);
+      return kDialogCancel;
+    }
+    record(call);
     Answer a = next();
     selectedButton = a.button;
     return a.result;
@@ -107,6 +120,7 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
     cv_.notify_all();
   }
 
+  std::atomic<bool> allowed_{true};
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<std::string> calls_;

@@ -1,22 +1,28 @@
 // okt-client: the OKT desktop client.
-//   okt-client [--ble-library NAME|PATH]
+//   okt-client [--ble-library NAME|PATH] [--no-reconnect]
 #include <QApplication>
 #include <cstdio>
 #include <string>
 
+#include "platform/exit_deadline.h"
 #include "shell/qt/client_app.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  std::string library;
+  okt::ClientOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--ble-library" && i + 1 < argc) {
-      library = argv[++i];
+      options.bleLibrary = argv[++i];
+    } else if (a == "--no-reconnect") {
+      options.reconnect = false;
     } else {
-      std::fprintf(stderr, "usage: okt-client [--ble-library NAME|PATH]\n");
+      std::fprintf(stderr, "usage: okt-client [--ble-library NAME|PATH] [--no-reconnect]\n");
       return 2;
     }
   }
-  return okt::runClient(app, library);
+  // Once the window has closed the process is gone within a second, whatever
+  // the Bluetooth stack is doing.
+  options.onQuit = [] { okt::platform::endProcessAfter(900, 0); };
+  return okt::runClient(app, options);
 }

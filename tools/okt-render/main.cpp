@@ -3,9 +3,10 @@
 // the display area as PNG pictures.
 //
 //   okt-render [--device demo|FILE.json] [--size WxH] [--out DIR] [--every-frame]
-//              [--ble-library NAME|PATH [--address ADDR]] [SCRIPT|-]
+//              [--ble-library NAME|PATH [--address ADDR] [--no-reconnect]] [SCRIPT|-]
 //     click X Y | prev | next | back | wait MS | snap NAME
 //     answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE...|cancel
+//     drop | disconnect | await STATE [MS]     (through a Bluetooth library)
 //   okt-render picture FILE OUT.png
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QSvgRenderer>
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include <string>
 
 #include "ble/binding.h"
+#include "ble/connect_flow.h"
 #include "ble/link.h"
 #include "dialogs/editors.h"
 #include "emulator/loopback_link.h"
@@ -34,6 +37,7 @@
 #include "platform/tick.h"
 #include "presentation/renderer.h"
 #include "protocol/requests.h"
+#include "shell/connection_manager.h"
 
 using namespace okt;
 
@@ -72,14 +76,18 @@ class HeadlessHost : public UiHost {
   void showPageNumber(uint32_t) override {}
   void disableNavigation() override {}
   void errorBox(const std::string& text) override { std::printf("ERROR box: %s\n", text.c_str()); }
+  // Dialogs that cannot be answered any more (the connection ended) are
+  // cancelled and leave the script's answers for the next ones.
+  void allowDialogs(bool allowed) override { allowed_ = allowed; }
+  void closeDialogs() override { allowed_ = false; }
 
-  int passwordDialog(const PasswordRequest& r, std::string& entry) override {
+  int passwordDialog(const PasswordRequest&, std::string& entry) override {
     std::string a;
     if (!next("password", a) || a == "cancel") return kDialogCancel;
     entry = a;
     return kDialogOk;
   }
-  int popupDialog(const PopupRequest& r, int32_t& selected) override {
+  int popupDialog(const PopupRequest&, int32_t& selected) override {
     std::string a;
     if (!next("popup", a) || a == "cancel") return kDialogCancel;
     selected = std::atoi(a.c_str());
@@ -102,6 +110,7 @@ class HeadlessHost : public UiHost {
 
  private:
   bool next(const std::string& kind, std::string& value) {
+    if (!allowed_) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     if (answers_.empty() || answers_.front().first != kind) {
       std::printf("okt-render: no answer for a %s dialog: cancelled\n", kind.c_str());
@@ -113,6 +122,7 @@ class HeadlessHost : public UiHost {
   }
 
   int w_, h_;
+  std::atomic<bool> allowed_{true};
   QString everyFrameDir_;
   std::mutex mutex_;
   PixelBuffer frame_;
@@ -170,6 +180,23 @@ int renderPicture(const std::string& file, const std::string& out) {
 
 // The editors as okt-render plays them: the script's next "answer edit"
 // is typed into the editor the variable's type opens.
+// The connect sequence's progress, printed a line a step (there is no
+// connecting dialog to show it).
+class PrintedProgress : public ConnectDialogs {
+ public:
+  void scanListChanged() override {}
+  bool showProgress(int, const std::string&) override { return true; }
+};
+
+bool phaseNamed(const std::string& name, ConnectionPhase& out) {
+  for (int i = 0; i <= static_cast<int>(ConnectionPhase::Disconnecting); ++i)
+    if (name == phaseName(static_cast<ConnectionPhase>(i))) {
+      out = static_cast<ConnectionPhase>(i);
+      return true;
+    }
+  return false;
+}
+
 class HeadlessEditor : public EditorHost {
  public:
   explicit HeadlessEditor(HeadlessHost& host) : host_(host) {}
@@ -199,6 +226,7 @@ int main(int argc, char** argv) {
   }
 
   std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address;
+  bool reconnect = true;
   bool everyFrame = false;
   QSize size = defaultDisplaySize();
   for (size_t i = 0; i < args.size(); ++i) {
@@ -209,6 +237,7 @@ int main(int argc, char** argv) {
     else if (a == "--address") address = value();
     else if (a == "--out") outDir = value();
     else if (a == "--every-frame") everyFrame = true;
+    else if (a == "--no-reconnect") reconnect = false;
     else if (a == "--size") {
       int w = 0, h = 0;
       if (std::sscanf(value().c_str(), "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192)
@@ -240,21 +269,6 @@ int main(int argc, char** argv) {
 
   Protocol p;
   initQueue(p.queue);
-  // Either through a Bluetooth library (the real binding, link and connect
-  // sequence), or straight to an emulator in this process.
-  WarbleBinding warble;
-  std::unique_ptr<Link> ble;
-  if (!bleLibrary.empty()) {
-    if (!bindWarble(bleLibrary, warble, error)) return fail(error, 1);
-    ble = std::make_unique<Link>(warble, p);
-    ble->closeDelayMs = 0;
-    ble->reportProgress = [](int, const std::string& text) { std::printf("%s\n", text.c_str()); };
-    ble->linkSetAddress(address.empty() ? description.address : address);
-    if (ble->linkConnect() != 0) return fail("cannot connect to " + (address.empty() ? description.address : address), 1);
-  }
-  emu::Emulator emulator(std::move(description));
-  emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
-  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return ble ? ble->linkSend(b, n) : link.write(b, n); };
   HeadlessHost host(size.width(), size.height(), everyFrame ? QString::fromStdString(outDir) : QString());
   Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
@@ -263,9 +277,65 @@ int main(int argc, char** argv) {
   HeadlessEditor editor(host);
   wireClient(p, engine, renderer, editor);
 
+  // Either through a Bluetooth library (the real binding, link, connect
+  // sequence and reconnection), or straight to an emulator in this process.
+  WarbleBinding warble;
+  AppQueue queue;
+  std::unique_ptr<Link> ble;
+  std::unique_ptr<ConnectFlow> flow;
+  std::unique_ptr<ConnectionManager> manager;
+  PrintedProgress progress;
+  emu::Emulator emulator(std::move(description));
+  emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
+  if (!bleLibrary.empty()) {
+    if (!bindWarble(bleLibrary, warble, error)) return fail(error, 1);
+    ble = std::make_unique<Link>(warble, p);
+    ble->linkSetAddress(address.empty() ? emulator.description().address : address);
+    flow = std::make_unique<ConnectFlow>(warble, *ble, queue);
+    flow->setDialogs(&progress);
+    flow->closeDelayMs = 0;
+    manager = std::make_unique<ConnectionManager>(*ble, *flow, queue, engine);
+    manager->setAutoReconnect(reconnect);
+    p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return ble->linkSend(b, n); };
+  } else {
+    p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
+  }
+  ConnectionStatus& connection = engine.connection();
+  // Ends everything, whatever state it is in; nothing waits for the device.
+  auto finish = [&](int code) {
+    host.closeDialogs();
+    if (manager) manager->shutdown();
+    engine.shutdown();
+    queue.stopWorker();
+    link.stop();
+    if (ble) {
+      ble->closeDelayMs = 0;
+      ble->linkClose();
+    }
+    manager.reset();
+    flow.reset();
+    ble.reset();
+    unbindWarble(warble);
+    return code;
+  };
+
   engine.startControlThread();
   engine.startClientThread();
-  if (!ble) link.start();
+  if (manager) {
+    manager->startWorker();
+    queue.postAppMessage(AppMessageType::CONNECT);
+    auto settledConnection = [&] {
+      ConnectionState c = connection.current();
+      return c.phase == ConnectionPhase::Connected || (c.phase == ConnectionPhase::Idle && !c.reason.empty());
+    };
+    for (uint32_t start = platform::tickCount(); !settledConnection() && platform::tickCount() - start < 60000;)
+      platform::sleepMs(5);
+    if (connection.current().phase != ConnectionPhase::Connected)
+      return finish(fail("cannot connect to " + ble->address(), 1));
+  } else {
+    link.start();
+    engine.postControl(ControlFlag::CONNECT);
+  }
 
   // Waits until the client has handled every action (a press has led to
   // its target or editor) and the device has nothing more to send.
@@ -280,7 +350,6 @@ int main(int argc, char** argv) {
     }
     platform::sleepMs(30);
   };
-  engine.postControl(ControlFlag::CONNECT);
   settle(100);
 
   int status = 0;
@@ -330,14 +399,41 @@ int main(int argc, char** argv) {
         break;
       }
       host.answer(kind, rest);
+    } else if (cmd == "drop" || cmd == "disconnect" || cmd == "await") {
+      if (!manager) {
+        status = fail(where + cmd + " needs --ble-library");
+        break;
+      }
+      if (cmd == "drop") {
+        // The device leaves, as one going out of range (a library that can do it).
+        WarbleOption o{"drop-link", "1"};
+        warble.warble_lib_config(1, &o);
+        for (uint32_t start = platform::tickCount(); platform::tickCount() - start < 5000;) {
+          ConnectionPhase now = connection.current().phase;
+          if (now != ConnectionPhase::Connected && now != ConnectionPhase::Downloading) break;
+          platform::sleepMs(2);
+        }
+      } else if (cmd == "disconnect") {
+        manager->disconnect();
+        connection.waitFor(ConnectionPhase::Idle, 10000);
+      } else {
+        std::string name;
+        int ms = 30000;
+        ConnectionPhase phase;
+        if (!(words >> name) || !phaseNamed(name, phase) || (words >> ms && (ms < 0 || ms > 600000))) {
+          status = fail(where + "await takes a connection state (Connected, Reconnecting, ...) and milliseconds");
+          break;
+        }
+        if (!connection.waitFor(phase, static_cast<uint32_t>(ms))) {
+          status = fail(where + "the connection did not become " + name + " (it is " +
+                            describeConnection(connection.current()) + ")", 1);
+          break;
+        }
+        settle(20);
+      }
     } else {
       status = fail(where + "unknown command \"" + cmd + "\"");
     }
   }
-  engine.shutdown();
-  link.stop();
-  if (ble) ble->linkClose();
-  ble.reset();
-  unbindWarble(warble);
-  return status;
+  return finish(status);
 }

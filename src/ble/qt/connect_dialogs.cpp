@@ -39,9 +39,8 @@ ScanDialog::ScanDialog(ConnectFlow& flow, AppQueue& queue, QWidget* parent)
   layout->addLayout(buttons);
   QObject::connect(scan_, &QPushButton::clicked, this, [this] {
     // A new scan starts from an empty list.
-    flow_.scanList().clear();
     list_->clear();
-    queue_.postAppMessage(AppMessageType::SCAN);
+    flow_.requestScan();
   });
   QObject::connect(connect_, &QPushButton::clicked, this, [this] { take(); });
   QObject::connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { take(); });

@@ -53,8 +53,7 @@ void EditorDialog::addLabel(int x, int y, int width, const QString& text) {
   l->setGeometry(dialogX(this, x), dialogY(this, y), dialogX(this, width), 24);
 }
 
-EditorDialog::EditorDialog(EditorKind kind, const DialogTemplate& frame, EditorRecord& record, const ClientState* state,
-                           QWidget* parent)
+EditorDialog::EditorDialog(EditorKind kind, const DialogTemplate& frame, EditorRecord& record, QWidget* parent)
     : TemplateDialog(frame, parent), kind_(kind), record_(record) {
   const uint32_t v = record.value;
   switch (kind) {
@@ -99,8 +98,7 @@ EditorDialog::EditorDialog(EditorKind kind, const DialogTemplate& frame, EditorR
     case EditorKind::List: {
       list_ = new QListWidget(this);
       list_->setGeometry(dialogX(this, 10), dialogY(this, 5), dialogX(this, 110), 100);
-      std::vector<std::string> entries = state ? listEntries(*state, record) : std::vector<std::string>{};
-      for (const std::string& e : entries) list_->addItem(QString::fromUtf8(e.c_str()).left(1023));
+      for (const std::string& e : record.choices) list_->addItem(QString::fromUtf8(e.c_str()).left(1023));
       if (v < static_cast<uint32_t>(list_->count())) list_->setCurrentRow(static_cast<int>(v));
       break;
     }

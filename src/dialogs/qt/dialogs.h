@@ -38,8 +38,7 @@ class TemplateDialog : public QDialog {
 // stored back into it on OK.
 class EditorDialog : public TemplateDialog {
  public:
-  EditorDialog(EditorKind kind, const DialogTemplate& frame, EditorRecord& record, const ClientState* state,
-               QWidget* parent = nullptr);
+  EditorDialog(EditorKind kind, const DialogTemplate& frame, EditorRecord& record, QWidget* parent = nullptr);
   QLineEdit* field(int i) { return fields_[static_cast<size_t>(i)]; }
   QSlider* slider() { return slider_; }
   QLabel* sliderLabel() { return sliderLabel_; }

@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "dialogs/editors.h"
 #include "dialogs/qt/dialogs.h"
@@ -16,12 +18,15 @@ namespace okt {
 // core threads call it: frames, button states and texts are handed over
 // asynchronously; a modal dialog (error box, editor, password prompt,
 // pop-up) runs on the GUI thread while the calling thread waits for its
-// answer. It never waits for a core thread itself.
+// answer. The GUI thread never waits for a core thread, and a waiting core
+// thread is let go at once when dialogs are closed, whether or not the GUI
+// thread still runs its event loop.
 class QtUiHost : public QObject, public UiHost, public EditorHost {
  public:
   enum class Button { Prev, Next, Back, PageBox };
 
-  QtUiHost(QWidget* owner, const ClientState* state);
+  explicit QtUiHost(QWidget* owner);
+  ~QtUiHost() override;
 
   void setDisplayRect(const ViewRect& rect);
   // Called on the GUI thread.
@@ -39,19 +44,29 @@ class QtUiHost : public QObject, public UiHost, public EditorHost {
   void showPageNumber(uint32_t n) override;
   void disableNavigation() override;
   void errorBox(const std::string& text) override;
+  void allowDialogs(bool allowed) override;
+  void closeDialogs() override;
   int passwordDialog(const PasswordRequest& request, std::string& entry) override;
   int popupDialog(const PopupRequest& request, int32_t& selectedButton) override;
   int runEditor(EditorKind kind, const DialogTemplate& frame, EditorRecord& record) override;
 
  private:
+  struct Modal;
   void button(Button b, bool on);
-  // Runs f on the GUI thread and waits for it (at once when already there).
-  void onGui(const std::function<void()>& f);
+  // Runs `show` on the GUI thread (it makes the dialog, records it in the
+  // Modal and runs it) while the caller waits. False when the dialog was
+  // closed, or refused, before it ended by itself. `show` may run after the
+  // caller has gone: it owns everything it uses.
+  bool runModal(bool errorBox, std::function<void(Modal&)> show);
+  void cancel(bool errorBoxesToo);
 
   QWidget* owner_;
-  const ClientState* state_;
   std::mutex rectMutex_;
   ViewRect rect_;
+  std::mutex modalMutex_;
+  std::vector<std::shared_ptr<Modal>> open_;
+  bool allowed_ = true;
+  bool closed_ = false;
 };
 
 }  // namespace okt

@@ -9,6 +9,7 @@
 #include "ble/qt/connect_dialogs.h"
 #include "dialogs/qt/qt_ui_host.h"
 #include "engine/engine.h"
+#include "shell/connection_manager.h"
 #include "engine/wiring.h"
 #include "images/svg_render.h"
 #include "platform/log.h"
@@ -41,7 +42,7 @@ void installSignalHandlers() {
   for (int sig : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) std::signal(sig, onSignal);
 }
 
-int runClient(QApplication& app, const std::string& bleLibraryArgument) {
+int runClient(QApplication& app, const ClientOptions& options) {
   platform::logText("Killing all previous Videder consoles\n");
   killProcessesNamed("Videder.exe");
   char cwd[261];
@@ -51,7 +52,7 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
 
   WarbleBinding warble;
   std::string error;
-  if (!bindWarble(chooseBleLibrary(bleLibraryArgument), warble, error)) {
+  if (!bindWarble(chooseBleLibrary(options.bleLibrary), warble, error)) {
     platform::logText(error + "\n");
     QMessageBox::critical(nullptr, "ERROR", QString::fromStdString(error));
     return 1;
@@ -61,12 +62,10 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
   Protocol p;
   initQueue(p.queue);
   Link link(warble, p);
-  link.closeDelayMs = 0;  // the window's thread must not sleep
   ConnectFlow flow(warble, link, queue);
-  queue.startWorker([&](const AppMessage& m) { return flow.handleAppMessage(m); });
 
   MainWindow window;
-  QtUiHost host(&window, &p.state);
+  QtUiHost host(&window);
   host.setDisplayRect({0, 0, window.display()->width(), window.display()->height()});
   host.onFrame = [&](const QImage& frame) { window.display()->showFrame(frame); };
   host.onButton = [&](QtUiHost::Button b, bool on) {
@@ -79,14 +78,6 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
   };
   host.onPageNumber = [&](uint32_t n) { window.showPageNumber(n); };
   host.icons = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
-  flow.setStatusText = [&](const std::string& text) {
-    QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(&window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
-  };
-  flow.errorBox = [&](const std::string& text) {
-    QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(&window, [&window, t] { QMessageBox::warning(&window, "Error", t); }, Qt::QueuedConnection);
-  };
 
   Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
@@ -94,46 +85,68 @@ int runClient(QApplication& app, const std::string& bleLibraryArgument) {
   Engine engine(p, renderer, host);
   wireClient(p, engine, renderer, host);
   p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.linkSend(b, n); };
-  link.onPeerGone = [&] {
-    // The device went away: close the protocol connection as Disconnect would, and say so.
-    QMetaObject::invokeMethod(&window, [&] {
-      engine.postControl(ControlFlag::DISCONNECT);
-      window.disableNavigation();
-      window.setStatusText("The device disconnected");
-    }, Qt::QueuedConnection);
+
+  ConnectionManager manager(link, flow, queue, engine);
+  manager.setAutoReconnect(options.reconnect);
+  window.reconnectBox()->setChecked(options.reconnect);
+  QObject::connect(window.reconnectBox(), &QCheckBox::toggled, &window, [&](bool on) { manager.setAutoReconnect(on); });
+  manager.setStatusText = [&](const std::string& text) {
+    QString t = QString::fromStdString(text);
+    QMetaObject::invokeMethod(&window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
   };
+  manager.errorBox = [&](const std::string& text) {
+    QString t = QString::fromStdString(text);
+    QMetaObject::invokeMethod(&window, [&window, t] { QMessageBox::warning(&window, "Error", t); }, Qt::QueuedConnection);
+  };
+  engine.connection().setPublish([&window](const ConnectionState& s) {
+    QString text = QString::fromStdString(describeConnection(s));
+    bool live = s.phase == ConnectionPhase::Downloading || s.phase == ConnectionPhase::Connected;
+    QMetaObject::invokeMethod(&window, [&window, text, live] {
+      window.setConnectionText(text);
+      // Without a connection the buttons would do nothing: the drawing enables them again.
+      if (!live) window.disableNavigation();
+    }, Qt::QueuedConnection);
+  });
+  manager.startWorker();
   engine.startControlThread();
   engine.startClientThread();
 
   QtConnectDialogs dialogs(flow, queue);
   QObject::connect(window.connectButton(), &QPushButton::clicked, &window, [&] {
-    if (link.linkIsReady()) link.linkClose();
+    // Choosing a device ends the reconnection to the last one, and the link to it.
+    manager.stopReconnecting();
+    if (link.linkIsReady()) manager.disconnect();
     dialogs.showConnectDialogs();
-    if (link.linkIsReady()) {
+    if (link.linkIsReady())
       window.information()->setText(QString::fromStdString(link.deviceSummary()));
-      engine.postControl(ControlFlag::CONNECT);
-    } else {
+    else
       window.disableNavigation();
-    }
   });
   QObject::connect(window.disconnectButton(), &QPushButton::clicked, &window, [&] {
-    if (!link.linkIsReady()) return;
-    link.linkClose();
-    engine.postControl(ControlFlag::DISCONNECT);
+    ConnectionPhase phase = engine.connection().current().phase;
+    if (link.linkIsReady())
+      manager.disconnect();
+    else if (phase == ConnectionPhase::Reconnecting || phase == ConnectionPhase::Lost ||
+             phase == ConnectionPhase::Connecting)
+      manager.stopReconnecting();
   });
   QObject::connect(window.prevButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::PREV_PAGE); });
   QObject::connect(window.nextButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
   QObject::connect(window.backButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::BACK); });
   window.display()->onClick = [&](int x, int y) { engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y)); };
-  QObject::connect(&window, &QDialog::finished, &app, [&] {
-    engine.postControl(ControlFlag::QUIT);
-    app.quit();
-  });
+  QObject::connect(&window, &QDialog::finished, &app, [&] { app.quit(); });
 
   window.show();
   app.exec();
+
+  // Ending. Nothing waits for the user or the device from here on: the
+  // dialogs close as cancelled, the link's waits end, then the threads.
+  if (options.onQuit) options.onQuit();
+  host.closeDialogs();
+  manager.shutdown();
   engine.shutdown();
   queue.stopWorker();
+  link.closeDelayMs = 0;
   link.linkClose();
   unbindWarble(warble);
   return 0;

@@ -1,14 +1,25 @@
 #pragma once
 
 #include <QApplication>
+#include <functional>
 #include <string>
 
 namespace okt {
 
+struct ClientOptions {
+  std::string bleLibrary;  // the --ble-library argument, or empty
+  bool reconnect = true;   // after a lost link, reconnect by itself
+  // Called once when the window has closed, before the client ends its
+  // threads and the link (okt-client bounds the rest of its life there).
+  std::function<void()> onQuit;
+};
+
 // The desktop client: binds the Bluetooth library, starts the application
 // worker and the protocol client's threads, shows the main window and runs
-// until it is closed. Returns the process's exit code.
-int runClient(QApplication& app, const std::string& bleLibraryArgument);
+// until it is closed. Then nothing waits for the user or the device any
+// more: open dialogs close as cancelled, pending Bluetooth waits end, and
+// every thread is ended. Returns the process's exit code.
+int runClient(QApplication& app, const ClientOptions& options);
 
 // Writes the signal's line and ends the process with code 1.
 void installSignalHandlers();

@@ -46,6 +46,10 @@ MainWindow::MainWindow() {
   connect_ = button("&Connect", 15, 375, 80, 14);
   connect_->setDefault(true);
   disconnect_ = button("&Disconnect", 125, 375, 80, 14);
+  reconnect_ = new QCheckBox("&Reconnect", this);
+  reconnect_->setToolTip("Reconnect by itself when the link is lost");
+  reconnect_->setChecked(true);
+  reconnect_->setGeometry(dialogX(this, 215), dialogY(this, 376), dialogX(this, 95), dialogY(this, 12));
   information_ = new QLabel("Device\nInformation", this);
   information_->setFrameShape(QFrame::StyledPanel);
   information_->setFrameShadow(QFrame::Sunken);
@@ -66,7 +70,14 @@ void MainWindow::disableNavigation() {
 }
 
 void MainWindow::setStatusText(const QString& text) {
-  if (status_->text() != text) status_->setText(text);
+  work_ = text;
+  QString shown = work_.isEmpty() ? connection_ : work_;
+  if (status_->text() != shown) status_->setText(shown);
+}
+
+void MainWindow::setConnectionText(const QString& text) {
+  connection_ = text;
+  setStatusText(work_);
 }
 
 int killProcessesNamed(const std::string& name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QImage>
 #include <QLabel>
@@ -37,11 +38,15 @@ class MainWindow : public QDialog {
   QLineEdit* pageBox() { return pageBox_; }
   QLabel* information() { return information_; }
   QLabel* status() { return status_; }
+  QCheckBox* reconnectBox() { return reconnect_; }
 
   // What the page box shows for a page number; 0xFFFFFFFF (a screen) shows nothing.
   void showPageNumber(uint32_t n);
   void disableNavigation();
+  // The worker's text for work in progress ("Scanning BT"); empty when done.
   void setStatusText(const QString& text);
+  // The connection's state, shown whenever no work in progress is.
+  void setConnectionText(const QString& text);
 
  private:
   QPushButton* button(const QString& text, int x, int y, int w, int h);
@@ -55,6 +60,9 @@ class MainWindow : public QDialog {
   QPushButton* disconnect_;
   QLabel* information_;
   QLabel* status_;
+  QCheckBox* reconnect_;
+  QString work_;
+  QString connection_;
 };
 
 // Ends every process of this user whose executable is named `name`, never

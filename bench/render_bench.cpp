@@ -1,6 +1,8 @@
 // Median redraw times with QtSurface at the main window's display size:
 // a screen of 20 buttons and text boxes, a menu page with six icons and
-// values, a screen with an 800 x 600 JPEG scaled to the view, a lock frame.
+// values, a screen with an 800 x 600 JPEG scaled to the view, a lock frame;
+// and screens of hostile canvases that place themselves over and over (the
+// most a redraw may cost), beside a legitimate canvas eight levels deep.
 #include <benchmark/benchmark.h>
 
 #include "../tests/images/picture_makers.h"
@@ -21,7 +23,7 @@ struct Fixture {
   Display display{p, renderer, host};
 
   Fixture() {
-    test::openTables(p, 64, 16, 16);
+    test::openTables(p, 256, 16, 16);
     p.state.viewRect = {0, 0, 450, 552};
     p.state.activeLock = kNoLock;
     renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
@@ -61,6 +63,38 @@ struct Fixture {
     lock.u16(ObjectType::LockObject).u16(2).u16(0x80).u16(600).u24(1).u24(1);
     for (int k = 0; k < 7; ++k) lock.u24(0xFFFFFF);
     store(4, lock.take());
+    // Canvases, each on a screen of its own (screen = canvas + 100), filling it.
+    auto place = [](WireWriter& w, uint32_t id) { w.u8(0x22).u16(0).u16(0).u16(65535).u16(65535).u24(id); };
+    WireWriter fan;  // 12 placements of itself: 148 bytes
+    fan.u16(ObjectType::Canvas);
+    for (int i = 0; i < 12; ++i) place(fan, 6);
+    store(6, fan.u8(0).take());
+    WireWriter texts;  // two of itself and 20 labels
+    texts.u16(ObjectType::Canvas);
+    place(texts, 7), place(texts, 7);
+    for (int i = 0; i < 20; ++i) texts.u8(0x21).u16(1000 + 2000 * i).u16(3000 * i).text("x");
+    store(7, texts.u8(0).take());
+    WireWriter lines;  // two of itself and wide zigzags of 16 points across the display
+    lines.u16(ObjectType::Canvas).u8(0x06).u8(12);
+    place(lines, 8), place(lines, 8);
+    for (int k = 0; k < 8; ++k) {
+      lines.u8(0x23).u8(16);
+      for (int i = 0; i < 16; ++i) lines.u16(i * 4369).u16(i % 2 ? 65535 : 0);
+    }
+    store(8, lines.u8(0).take());
+    WireWriter pictures;  // two of itself and the JPEG
+    pictures.u16(ObjectType::Canvas);
+    place(pictures, 9), place(pictures, 9), place(pictures, 3);
+    store(9, pictures.u8(0).take());
+    for (uint32_t level = 0; level < 8; ++level) {  // 10 .. 17: a chain, each level some text and a line
+      WireWriter w;
+      w.u16(ObjectType::Canvas).u8(0x21).u16(2000).u16(2000).text("level");
+      w.u8(0x23).u8(3).u16(0).u16(0).u16(65535).u16(32768).u16(0).u16(65535);
+      if (level < 7) w.u8(0x22).u16(4000).u16(4000).u16(57535).u16(57535).u24(41 + level);
+      store(40 + level, w.u8(0).take());
+    }
+    for (uint32_t id : {6u, 7u, 8u, 9u, 40u})
+      store(100 + id, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(id).u16(0).u16(0).u16(65535).u16(65535).take());
   }
   void store(uint32_t id, const std::vector<uint8_t>& body) { test::decode(p, test::objectMessage(id, body)); }
 };
@@ -86,6 +120,24 @@ void BM_LockFrame(benchmark::State& state) {
   for (auto _ : state) f.renderer.drawLock(4);
 }
 
+void BM_HostileCanvas(benchmark::State& state) {
+  for (auto _ : state) fixture().renderer.redrawScreen(static_cast<uint32_t>(100 + state.range(0)));
+}
+
+// One polyline of 254 segments zigzagging across the display, at a width.
+void BM_ZigzagLine(benchmark::State& state) {
+  Fixture& f = fixture();
+  WireWriter w;
+  w.u16(ObjectType::Polyline).u24(0x123456).u8(0).u8(static_cast<uint32_t>(state.range(0))).u8(255);
+  for (int i = 0; i < 255; ++i) w.u16(i * 257).u16(i % 2 ? 65535 : 0);
+  f.store(60, w.u8(0).take());
+  f.store(160, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(60).u16(0).u16(0).u16(65535).u16(65535).take());
+  for (auto _ : state) f.renderer.redrawScreen(160);
+}
+BENCHMARK(BM_ZigzagLine)->ArgName("width")->Arg(1)->Arg(2)->Arg(4)->Arg(12)->Arg(40)->Arg(255)->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_HostileCanvas)->ArgName("canvas")->Arg(6)->Arg(7)->Arg(8)->Arg(9)->Arg(40)->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawScreen20Objects)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawMenuPage)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawJpegScreen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);

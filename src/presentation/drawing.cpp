@@ -1,5 +1,8 @@
 #include "presentation/drawing.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "images/gif_decoder.h"
 #include "platform/log.h"
 #include "protocol/wire.h"
@@ -46,6 +49,48 @@ LineStyle lineStyleOf(uint32_t style) {
 
 void swapRedBlue(PixelBuffer& p) {
   for (size_t i = 0; i + 3 < p.pixels.size(); i += 4) std::swap(p.pixels[i], p.pixels[i + 2]);
+}
+
+uint32_t strokeCost(const std::vector<Point>& line) {
+  uint64_t length = 0;
+  for (size_t i = 1; i < line.size(); ++i)
+    length += static_cast<uint64_t>(std::abs(line[i].x - line[i - 1].x) + std::abs(line[i].y - line[i - 1].y));
+  return 1 + static_cast<uint32_t>(std::min<uint64_t>(length / 32, kMaxCanvasWork));
+}
+
+// The polyline's groups as pixel points of the placement.
+template <typename F>
+void forEachGroup(const ViewRect& v, const Placement& p, const PolylineBody& b, F&& f) {
+  const std::vector<uint16_t>& pts = b.points;
+  size_t i = 0;
+  while (i < pts.size() && pts[i] != 0) {
+    size_t n = pts[i++];
+    std::vector<Point> line;
+    for (size_t k = 0; k < n && i + 1 < pts.size(); ++k, i += 2)
+      line.push_back({static_cast<int>(scaleX(v, boxPoint(p.x, p.width, pts[i]))),
+                      static_cast<int>(scaleY(v, boxPoint(p.y, p.height, pts[i + 1])))});
+    f(n, line);
+  }
+}
+
+uint32_t placementCost(const DrawContext& ctx, const Placement& p) {
+  const ViewRect& v = ctx.state.viewRect;
+  switch (objectType(ctx.state, p.objectId)) {
+    case ObjectType::Polyline: {
+      const PolylineBody* b = bodyOf<PolylineBody>(ctx.state, p.objectId);
+      uint64_t units = 1;
+      forEachGroup(v, p, *b, [&](size_t, const std::vector<Point>& line) { units += strokeCost(line); });
+      return static_cast<uint32_t>(std::min<uint64_t>(units, kMaxCanvasWork + 1));
+    }
+    case ObjectType::SvgPicture:
+    case ObjectType::GifPicture:
+    case ObjectType::JpegPicture: {
+      const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
+      uint64_t area = uint64_t{scaleX(v, p.width)} * scaleY(v, p.height);
+      return 1 + 6 * (b->size / 1024) + static_cast<uint32_t>(std::min<uint64_t>(area / 2048, kMaxCanvasWork));
+    }
+    default: return 1;
+  }
 }
 
 void drawObject(DrawContext& ctx, Surface& s, const Placement& placement) {
@@ -114,16 +159,9 @@ void drawPolyline(DrawContext& ctx, Surface& s, const Placement& p) {
   if (!b) return;
   const ViewRect& v = ctx.state.viewRect;
   Pen pen{true, toColorRef(b->colour), b->lineWidth, lineStyleOf(b->lineStyle)};
-  const std::vector<uint16_t>& pts = b->points;
-  size_t i = 0;
-  while (i < pts.size() && pts[i] != 0) {
-    size_t n = pts[i++];
-    std::vector<Point> line;
-    for (size_t k = 0; k < n && i + 1 < pts.size(); ++k, i += 2)
-      line.push_back({static_cast<int>(scaleX(v, boxPoint(p.x, p.width, pts[i]))),
-                      static_cast<int>(scaleY(v, boxPoint(p.y, p.height, pts[i + 1])))});
+  forEachGroup(v, p, *b, [&](size_t n, const std::vector<Point>& line) {
     if (n >= 2) s.polyline(line, pen);  // a group of one point draws nothing
-  }
+  });
 }
 
 void drawTextBox(DrawContext& ctx, Surface& s, const Placement& p) {

@@ -21,10 +21,27 @@ struct DrawContext {
   std::function<std::optional<PixelBuffer>(const char* svg, uint32_t width)> renderSvg;
   std::function<std::optional<PixelBuffer>(uint32_t iconId, uint32_t width)> renderIcon;
   int canvasDepth = 0;
+  // What canvas programs have drawn so far in this redraw (see kMaxCanvasWork).
+  uint32_t canvasWork = 0;
 };
 
 // Canvases that place canvases draw this many levels, no more.
 constexpr int kMaxCanvasDepth = 8;
+// And this much in all, in one redraw. A canvas that places itself a few
+// times multiplies its work at every level: within the depth limit a
+// program of 148 bytes would draw billions of times. A unit is what about
+// 20 us of drawing costs: a text or a placement 1; a line 1 more for every
+// 32 pixels of its length, whatever its width (the rasteriser's cost goes
+// with the rows each segment crosses); a picture 6 more for every KiB it
+// decodes and 1 for every 2048 pixels it covers. A legitimate canvas,
+// however deep, stays far below the limit; a hostile one stops there, some
+// 40 ms into the redraw.
+constexpr uint32_t kMaxCanvasWork = 2048;
+
+// Units of canvas work: a line through these pixel points, and an object a
+// canvas places (its own drawing, not a placed canvas's program).
+uint32_t strokeCost(const std::vector<Point>& line);
+uint32_t placementCost(const DrawContext& ctx, const Placement& placement);
 
 constexpr const char* kFontFace = "Helvetica";
 constexpr int kFontWeight = 500;

@@ -1,5 +1,6 @@
 // Gauges (a dial with a band, ticks and a needle following a variable) and
 // canvases (small drawing programs that may place further objects).
+#include <algorithm>
 #include <cmath>
 
 #include "presentation/drawing.h"
@@ -98,6 +99,16 @@ struct CanvasState {
   uint8_t lineStyle = 0;
 };
 
+// Takes `units` of the redraw's canvas work; false when they are not left.
+bool spend(DrawContext& ctx, uint32_t units) {
+  if (ctx.canvasWork >= kMaxCanvasWork || units > kMaxCanvasWork - ctx.canvasWork) {
+    ctx.canvasWork = kMaxCanvasWork;  // nothing more after the first refusal
+    return false;
+  }
+  ctx.canvasWork += units;
+  return true;
+}
+
 }  // namespace
 
 void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
@@ -125,15 +136,21 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
       case 0x20:
         if (r.u16(x) && r.u16(y) && r.u24(u24)) {
           const char* t = isValidId(u24) ? textOf(ctx.state, u24) : nullptr;
+          if (!spend(ctx, 1)) return;
           if (t) drawText(ctx, s, x, y, st.fontHeight, st.textColour, AlignLeft, t);
         }
         break;
       case 0x21:
-        if (r.u16(x) && r.u16(y)) drawText(ctx, s, x, y, st.fontHeight, st.textColour, AlignLeft, r.text());
+        if (r.u16(x) && r.u16(y)) {
+          std::string text = r.text();
+          if (!spend(ctx, 1)) return;
+          drawText(ctx, s, x, y, st.fontHeight, st.textColour, AlignLeft, text);
+        }
         break;
       case 0x22: {
         Placement inner;
         if (r.u16(inner.x) && r.u16(inner.y) && r.u16(inner.width) && r.u16(inner.height) && r.u24(inner.objectId)) {
+          if (!spend(ctx, placementCost(ctx, inner))) return;
           // The placed object draws with its own state; ours is unchanged.
           ++ctx.canvasDepth;
           drawObject(ctx, s, inner);
@@ -149,6 +166,7 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
           line.push_back({static_cast<int>(scaleX(v, boxPoint(p.x, p.width, x))),
                           static_cast<int>(scaleY(v, boxPoint(p.y, p.height, y)))});
         }
+        if (!spend(ctx, strokeCost(line))) return;
         if (line.size() >= 2) s.polyline(line, Pen{true, toColorRef(st.lineColour), st.lineWidth, lineStyleOf(st.lineStyle)});
         break;
       }

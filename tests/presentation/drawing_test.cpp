@@ -234,5 +234,33 @@ TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   EXPECT_EQ(surface.of("text").size(), static_cast<size_t>(kMaxCanvasDepth));
 }
 
+// A canvas that places itself twelve times would draw 12^8 times within the
+// depth limit; the redraw's work limit stops it after a few thousand calls.
+// A legitimate canvas eight levels deep still draws every level.
+TEST_F(Drawing, CanvasWorkIsBoundedPerRedrawNotOnlyByDepth) {
+  WireWriter fan;
+  fan.u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("x");
+  for (int i = 0; i < 12; ++i) fan.u8(0x22).u16(0).u16(0).u16(65535).u16(65535).u24(20);
+  store(20, fan.u8(0).take());
+  draw(20, {0, 0, 0, 65535, 65535});
+  EXPECT_LE(surface.calls.size(), kMaxCanvasWork);
+  EXPECT_GT(surface.calls.size(), 100u);  // it drew until the limit, not nothing
+  EXPECT_EQ(ctx.canvasWork, kMaxCanvasWork);
+
+  for (uint32_t level = 0; level < 8; ++level) {
+    WireWriter w;
+    w.u16(ObjectType::Canvas).u8(0x21).u16(100).u16(100).text("level " + std::to_string(level));
+    w.u8(0x23).u8(3).u16(0).u16(0).u16(65535).u16(32768).u16(0).u16(65535);
+    if (level < 7) w.u8(0x22).u16(4000).u16(4000).u16(57535).u16(57535).u24(31 + level);
+    store(30 + level, w.u8(0).take());
+  }
+  surface.calls.clear();
+  ctx.canvasWork = 0;  // a new redraw
+  draw(30, {0, 0, 0, 65535, 65535});
+  EXPECT_EQ(surface.of("text").size(), 8u);
+  EXPECT_EQ(surface.of("polyline").size(), 8u);
+  EXPECT_EQ(surface.of("text").back().text, "level 7");
+}
+
 }  // namespace
 }  // namespace okt

@@ -21,7 +21,7 @@ void ConnectFlow::onScanResult(void* context, const WarbleScanResult* r) {
 
 int ConnectFlow::scanForDevices() {
   uint64_t mine = ++scansStarted_;
-  auto aborted = [&] { return abortedThrough_.load() >= mine; };
+  auto aborted = [&] { return closed_.load() || abortedThrough_.load() >= mine; };
   platform::logText("Scan started\n");
   if (!aborted()) {
     w_.warble_scanner_set_handler(this, onScanResult);

@@ -43,6 +43,8 @@ class ConnectFlow {
   bool takeSelection(const std::string& address);
   // Stops the running scan and every scan asked for so far.
   void abortScan();
+  // Stops the running scan and every one after it, for good (the program ends).
+  void stopScanning() { closed_ = true; }
   // Reports of the connect sequence: shown and printed while the connecting dialog is open.
   void reportProgress(int value, const std::string& text);
 
@@ -65,6 +67,7 @@ class ConnectFlow {
   std::atomic<uint64_t> scansAsked_{0};
   std::atomic<uint64_t> scansStarted_{0};
   std::atomic<uint64_t> abortedThrough_{0};
+  std::atomic<bool> closed_{false};
 };
 
 }  // namespace okt

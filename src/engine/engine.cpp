@@ -113,6 +113,8 @@ void Engine::postConnect(const ConnectRequest& request) {
   Command c{Command::Kind::Connect};
   c.connect = request;
   if (c.connect.number == 0) c.connect.number = ++unnumbered;
+  // The state says so at once: a connection asked for is being downloaded.
+  status_.beginDownload(c.connect.number);
   queueCommand(std::move(c), true);
   controlFlags_.post(ControlFlag::CONNECT);
 }
@@ -248,7 +250,6 @@ void Engine::openConnection(const ConnectRequest& request) {
     if (onConnectFailed) onConnectFailed(request.number, "The display area has no width");
     return;
   }
-  status_.beginDownload(request.number);
   ui_.allowDialogs(false);
   if (!runOnClient([&] { beginConnection(rect, request); })) return;
   viewRight_ = rect.right;

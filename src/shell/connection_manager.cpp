@@ -16,6 +16,11 @@ ConnectionManager::ConnectionManager(Link& link, ConnectFlow& flow, AppQueue& qu
     flow_.reportProgress(value, text);
   };
   link_.onLinkLost = [this](uint64_t number, const std::string& reason) {
+    // Said and acted on at once, on whichever thread noticed: the protocol
+    // connection ends (its dialogs close; a connect under way gives up
+    // without an error box of its own), the display is kept for the return.
+    status().set({ConnectionPhase::Lost, reason});
+    engine_.postDisconnect(true);
     post(AppMessageType::LINK_LOST, number, reason == Link::kNoAnswer ? NoAnswer : PeerLeft);
   };
   engine_.onConnectFailed = [this](uint64_t number, const std::string&) {
@@ -53,7 +58,7 @@ void ConnectionManager::setAutoReconnect(bool on) {
 
 void ConnectionManager::shutdown() {
   ++stops_;
-  flow_.abortScan();
+  flow_.stopScanning();
   link_.abort();
 }
 
@@ -94,10 +99,7 @@ void ConnectionManager::scheduleAttempt(uint32_t attempt, uint32_t fromTick) {
 }
 
 void ConnectionManager::linkLost(const char* reason) {
-  status().set({ConnectionPhase::Lost, reason});
-  // The protocol connection ends first (its open dialogs close as
-  // cancelled), keeping the display to come back to.
-  engine_.postDisconnect(true);
+  status().set({ConnectionPhase::Lost, reason});  // the engine was told when it happened
   linkUp_ = false;
   // The first try is timed from the loss: closing the link counts towards it.
   uint32_t lostTick = platform::tickCount();

@@ -11,9 +11,11 @@
 
 #include "ble/binding.h"
 #include "ble/link.h"
+#include "shell/connection_manager.h"
 #include "platform/tick.h"
 #include "support/fake_bluez_bus.h"
 #include "support/log_capture.h"
+#include "support/scripted_host.h"
 
 namespace okt {
 namespace {
@@ -213,6 +215,45 @@ TEST_F(QtBle, RepeatedConnectsWork) {
     ASSERT_EQ(link->linkConnect(), 0) << "round " << i;
     link->linkClose();
   }
+}
+
+// A write the stack never answers (bluetoothd stuck on it): the link is dead
+// at the end of its wait, nothing more is handed to the stack, the
+// connection is closed, and the reconnection follows.
+TEST_F(QtBle, AnUnansweredWriteEndsTheLinkAndTheClientReconnects) {
+  start({"--known", "--hang", "WriteValue"});
+  link->waitMs = 1000;
+  AppQueue queue;
+  ConnectFlow flow(qtWarble(), *link, queue);
+  test::ScriptedHost host;
+  Engine engine(p, host, host);
+  p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link->linkSend(b, n); };
+  ConnectionManager manager(*link, flow, queue, engine);
+  manager.backoffUnitMs = 50;
+  manager.startWorker();
+  engine.startControlThread();
+  engine.startClientThread();
+  queue.postAppMessage(AppMessageType::CONNECT);
+  EXPECT_TRUE(engine.connection().waitFor(ConnectionPhase::Lost, 15000));
+  EXPECT_EQ(engine.connection().current().reason, Link::kNoAnswer);
+  std::string connect = "Connect /org/bluez/hci0/dev_0C_0C_0C_00_00_01\n";
+  EXPECT_TRUE(waitFor([&] {
+    std::string calls = bus->calls();
+    size_t first = calls.find(connect);
+    return first != std::string::npos && calls.find(connect, first + 1) != std::string::npos;
+  }, 15000));
+  host.closeDialogs();
+  manager.shutdown();
+  engine.shutdown();
+  queue.stopWorker();
+  link->linkClose();
+  // One write (GET_INFO), no answer: then the link was closed, not written to.
+  std::string calls = bus->calls();
+  size_t write = calls.find("WriteValue");
+  ASSERT_NE(write, std::string::npos);
+  size_t disconnect = calls.find("Disconnect /org/bluez", write);
+  ASSERT_NE(disconnect, std::string::npos);
+  EXPECT_EQ(calls.substr(write + 1, disconnect - write).find("WriteValue"), std::string::npos) << calls;
 }
 
 // The windowless client, with its default Bluetooth library found by name,

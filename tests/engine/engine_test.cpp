@@ -123,7 +123,9 @@ TEST_F(EngineTest, ConnectRequestsEverythingAndShowsTheHomeScreen) {
   engine->postControl(ControlFlag::DISCONNECT);
   ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
   engine->shutdown();
-  auto lines = log.lines();
+  std::vector<std::string> lines;  // the control thread's
+  for (const std::string& l : log.lines())
+    if (l.rfind("REDO Ctrl: ", 0) == 0) lines.push_back(l);
   EXPECT_EQ(lines.front(), "REDO Ctrl: task started");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "REDO Ctrl: REDO Control: Connect to OKT Server"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "REDO Ctrl: Disconnect from OKT Server"), lines.end());
@@ -319,6 +321,132 @@ TEST_F(EngineTest, DisconnectInTheMiddleOfAMultiPartObjectAndConnectAgain) {
       return s.displayReady && objectType(s, 30) == static_cast<int32_t>(ObjectType::JpegPicture);
     });
   }));
+}
+
+// Posted as one word, a connect and a disconnect run in that order: the
+// client ends disconnected.
+TEST_F(EngineTest, ConnectAndDisconnectInOneWordEndDisconnected) {
+  start(device());
+  connect();
+  engine->postControl(ControlFlag::CONNECT | ControlFlag::DISCONNECT);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
+  platform::sleepMs(50);
+  engine->withTables([](ClientState& s) { EXPECT_FALSE(s.pObjList.exists()); });
+}
+
+// A pop-up that is the home display opens once per connect, however its
+// body and the connect's end race, and each cancel sends one cancel event.
+TEST_F(EngineTest, AHomePopupOpensOncePerConnect) {
+  start(device(R"({"homeScreen": 1, "objects": [{"type": "Screen"},
+    {"type": "Popup", "buttons": [{"event": "never"}]}]})"));
+  for (int i = 1; i <= 20; ++i) {
+    engine->postControl(ControlFlag::CONNECT);
+    ASSERT_TRUE(waitUntil([&] { return host.count("popup 1 \"\" 1") == static_cast<size_t>(i); }));
+    ASSERT_TRUE(waitUntil([&] { return engine->connection().current().phase == ConnectionPhase::Connected; }));
+  }
+  platform::sleepMs(50);
+  EXPECT_EQ(host.count("popup 1 \"\" 1"), 20u);
+}
+
+// A dialog open when its connection ends closes as cancelled: nothing waits
+// for a user who can no longer answer, and the client goes on.
+TEST_F(EngineTest, DialogsOfAnEndedConnectionCloseAsCancelled) {
+  test::LogCapture log;
+  start(device(R"({"homeScreen": 1, "objects": [{"type": "Screen"}, {"type": "Popup"}]})"));
+  host.answer(ScriptedHost::held());
+  engine->postControl(ControlFlag::CONNECT);
+  ASSERT_TRUE(host.waitFor("popup 1"));
+  engine->postControl(ControlFlag::DISCONNECT);
+  ASSERT_TRUE(waitUntil([&] { return log.text().find("REDO POPUP: Dialog cancelled") != std::string::npos; }));
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
+  // The next connection's dialogs open again.
+  host.answer({kDialogCancel});
+  engine->postControl(ControlFlag::CONNECT);
+  ASSERT_TRUE(waitUntil([&] { return host.count("popup 1 \"\" 0") == 2; }));
+}
+
+// After a lost link the display the user was on comes back (screen and menu
+// page), with the back stack; another device starts from its home display
+// with an empty back stack; a display that did not come back as what it was
+// gives way to the home display.
+TEST_F(EngineTest, AResumedConnectionReturnsToTheDisplayTheUserWasOn) {
+  start(device());
+  engine->postConnect({"A"});
+  ASSERT_TRUE(host.waitFor("menu 0"));
+  clickUnits(1000, 6144 + 2 * 9728 + 100);  // row 2 -> menu 8
+  ASSERT_TRUE(host.waitFor("menu 8"));
+  engine->postDisconnect(true);
+  engine->postConnect({"A", true});
+  ASSERT_TRUE(engine->connection().waitFor(ConnectionPhase::Connected, 5000));
+  engine->withTables([](ClientState& s) {
+    EXPECT_EQ(s.currentScreen, 8u);
+    EXPECT_EQ(s.backDepth, 1u);
+  });
+  engine->postControl(ControlFlag::BACK);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.currentScreen == 0; }); }));
+
+  engine->postDisconnect(true);
+  engine->postConnect({"B", true});
+  ASSERT_TRUE(engine->connection().waitFor(ConnectionPhase::Connected, 5000));
+  engine->withTables([](ClientState& s) {
+    EXPECT_EQ(s.currentScreen, 0u);
+    EXPECT_EQ(s.backDepth, 0u);
+  });
+
+  // Object 8 comes back as a screen: not the menu the user left.
+  clickUnits(1000, 6144 + 2 * 9728 + 100);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.currentScreen == 8; }); }));
+  engine->postDisconnect(true);
+  link->stop();
+  std::string changed = kDevice;
+  changed.replace(changed.find(R"({"id": 8, "type": "Menu")"), 24, R"({"id": 8, "type": "Screen"})");
+  changed.replace(changed.find(R"(, "titleText": 2, "leaveEvent": "sub-left", "items": [{"textId": 1, "targetScreen": 1}]})"),
+                  88, "");
+  emulator = std::make_unique<emu::Emulator>(device(changed.c_str()));
+  link = std::make_unique<emu::LoopbackLink>(*emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
+  link->start();
+  engine->postConnect({"B", true});
+  ASSERT_TRUE(engine->connection().waitFor(ConnectionPhase::Connected, 5000));
+  engine->withTables([](ClientState& s) { EXPECT_EQ(s.currentScreen, 0u); });
+}
+
+// The download is followed in the connection state: Downloading with its
+// progress, then Connected once everything announced has arrived.
+TEST_F(EngineTest, TheDownloadEndsConnected) {
+  // A data block of 60000 bytes takes the 1M link most of a second.
+  std::string json = R"({"objects": [{"type": "Menu"}, {"type": "DataBlock", "data": ")" + std::string(120000, 'A') +
+                     R"("}], "texts": ["t"]})";
+  start(device(json.c_str()), emu::LinkModel::phy1M());
+  std::vector<ConnectionState> seen;
+  std::mutex m;
+  engine->connection().setPublish([&](const ConnectionState& c) {
+    std::lock_guard<std::mutex> lock(m);
+    seen.push_back(c);
+  });
+  engine->postControl(ControlFlag::CONNECT);
+  ASSERT_TRUE(engine->connection().waitFor(ConnectionPhase::Connected, 20000));
+  std::lock_guard<std::mutex> lock(m);
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen.front().phase, ConnectionPhase::Downloading);
+  EXPECT_EQ(seen.back().phase, ConnectionPhase::Connected);
+  for (size_t i = 1; i + 1 < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].phase, ConnectionPhase::Downloading);
+    EXPECT_EQ(seen[i].announced, 3u);
+    EXPECT_LT(seen[i].received, 3u);  // the data block is still on its way
+  }
+}
+
+// A device that never answers GET_INFO: the wait ends early when the engine
+// ends (or a newer request comes), not after its full second.
+TEST_F(EngineTest, TheWaitForInfoEndsWithTheEngine) {
+  start(device());
+  link->stop();  // nothing will answer
+  test::LogCapture log;
+  engine->postControl(ControlFlag::CONNECT);
+  ASSERT_TRUE(waitUntil([&] { return log.text().find("Connect to OKT Server") != std::string::npos; }));
+  engine->shutdown();
+  EXPECT_EQ(host.count("error: Cannot connect to the OKT service"), 0u);
+  EXPECT_NE(log.text().find("REDO Ctrl: task finished"), std::string::npos);
 }
 
 TEST_F(EngineTest, TwoHundredConnectAndDisconnectCycles) {

@@ -11,10 +11,14 @@
 #include <functional>
 #include <vector>
 
+#include <QMessageBox>
+
+#include "ble/binding.h"
 #include "ble/qt/connect_dialogs.h"
 #include "dialogs/qt/dialogs.h"
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
+#include "platform/tick.h"
 #include "support/log_capture.h"
 
 namespace okt {
@@ -55,10 +59,22 @@ MainWindow* mainWindow() {
 
 ScanDialog* scanDialog() { return dynamic_cast<ScanDialog*>(QApplication::activeModalWidget()); }
 
-TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
-  test::LogCapture log;
-  Driver d;
-  // "&Connect" opens the scan dialog (modal: the driver's timer keeps running inside it).
+// The emulator library's options, as the client has it loaded.
+void configureEmulator(std::vector<std::pair<const char*, const char*>> options) {
+  static WarbleBinding w;
+  static bool bound = [] {
+    std::string error;
+    return bindWarble(OKT_WARBLE_EMULATOR, w, error);
+  }();
+  ASSERT_TRUE(bound);
+  std::vector<WarbleOption> o;
+  for (auto& [k, v] : options) o.push_back({k, v});
+  w.warble_lib_config(static_cast<int32_t>(o.size()), o.data());
+}
+
+// "&Connect", "&Scan", the demo chosen, "&Connect": the steps up to the
+// connecting dialog.
+void chooseTheDemo(Driver& d) {
   d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
   d.add([] { return scanDialog() != nullptr; }, [] { scanDialog()->scanButton()->click(); });
   d.add([] {
@@ -69,6 +85,34 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
     s->list()->setCurrentItem(s->list()->topLevelItem(0));
     s->connectButton()->click();
   });
+}
+
+bool showsConnected() {
+  return mainWindow() && mainWindow()->status()->text() == "Connected" && !QApplication::activeModalWidget();
+}
+
+// Runs the client with the driver's steps; fails instead of hanging.
+int runDriven(Driver& d, test::LogCapture& log, ClientOptions options = {}) {
+  d.start();
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    ADD_FAILURE() << "stuck after step " << d.done();
+    for (const std::string& line : log.lines())
+      if (line.rfind("NOTIF", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (MainWindow* w = mainWindow()) w->reject();
+  });
+  watchdog.start(90000);
+  options.bleLibrary = OKT_WARBLE_EMULATOR;
+  return runClient(*qApp, options);
+}
+
+TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  Driver d;
+  chooseTheDemo(d);
   // The connecting dialog closes itself after "System READY"; the home menu is drawn.
   d.add([] { return mainWindow() && !mainWindow()->display()->pixmap().isNull() && !QApplication::activeModalWidget(); },
         [] {
@@ -112,18 +156,7 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         [] { mainWindow()->disconnectButton()->click(); });
   d.add([&] { return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos; },
         [] { mainWindow()->reject(); });  // the close box: quit
-  d.start();
-  // A step that never comes fails the test instead of hanging it.
-  QTimer::singleShot(90000, [&] {
-    ADD_FAILURE() << "stuck after step " << d.done();
-    for (const std::string& line : log.lines())
-      if (line.rfind("NOTIF", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
-    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    if (MainWindow* w = mainWindow()) w->reject();
-  });
-  ClientOptions options;
-  options.bleLibrary = OKT_WARBLE_EMULATOR;
-  int rc = runClient(*qApp, options);
+  int rc = runDriven(d, log);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(d.done(), 11u);  // every step ran
   std::string text = log.text();
@@ -131,7 +164,122 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   EXPECT_NE(text.find("WARBLE 1.2.0-okt-emulator!"), std::string::npos);
   EXPECT_NE(text.find("System READY"), std::string::npos);
   EXPECT_NE(text.find("REDO Ctrl: task finished"), std::string::npos);
+  EXPECT_EQ(text.find("Connection: Reconnecting"), std::string::npos);  // the user's Disconnect is final
 }
+
+// The demo's "Drop the link" row: the device goes away; the window says so,
+// reconnects by itself and comes back on the same menu page.
+TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  Driver d;
+  chooseTheDemo(d);
+  d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] {
+    DisplayArea* a = mainWindow()->display();
+    a->onClick(a->width() / 2, a->height() * (6144 + 9728 * 4 + 4000) / 65535);  // "Drop the link"
+  });
+  d.add([&] { return log.text().find("Connection: Reconnecting") != std::string::npos; }, [] {});
+  d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->reject(); });
+  EXPECT_EQ(runDriven(d, log), 0);
+  EXPECT_EQ(d.done(), 7u);
+  std::string text = log.text();
+  size_t lost = text.find("Connection: Lost (The device disconnected)");
+  ASSERT_NE(lost, std::string::npos);
+  EXPECT_LT(lost, text.find("Connection: Reconnecting (attempt 1, next try in 1 s)"));
+  EXPECT_NE(text.find("REDO Draw: Redrawing Menu 0", lost), std::string::npos);
+}
+
+// Closing the window ends the client at once in every state: open dialogs
+// close as cancelled and nothing waits for the device.
+struct QuitCase {
+  const char* name;
+  std::function<void(Driver&, test::LogCapture&)> reach;
+};
+
+class QuitTheClient : public ::testing::TestWithParam<QuitCase> {};
+
+TEST_P(QuitTheClient, EndsAtOnce) {
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  Driver d;
+  GetParam().reach(d, log);
+  QElapsedTimer sinceClose;
+  d.add([] { return true; }, [&] {
+    platform::sleepMs(50);  // well inside whatever the state waits for
+    sinceClose.start();
+    mainWindow()->reject();
+  });
+  EXPECT_EQ(runDriven(d, log), 0);
+  EXPECT_TRUE(sinceClose.isValid()) << "the state was never reached";
+  EXPECT_LT(sinceClose.elapsed(), 1000) << GetParam().name;
+}
+
+// Opens a dialog from the demo: page 2 of the home menu, row `menuRow`, then
+// row `itemRow` of the menu it leads to.
+void openFromTheDemo(Driver& d, int menuRow, int itemRow, std::function<bool()> open) {
+  chooseTheDemo(d);
+  d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
+  auto click = [](int k) {
+    DisplayArea* a = mainWindow()->display();
+    a->onClick(a->width() / 2, a->height() * (6144 + 9728 * k + 4000) / 65535);
+  };
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [=] { click(menuRow); });
+  d.add([] { return mainWindow()->pageBox()->text() == "0"; }, [=] { click(itemRow); });
+  d.add(open, [] {});
+}
+
+template <typename T>
+bool modalIs() {
+  return dynamic_cast<T*>(QApplication::activeModalWidget()) != nullptr;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, QuitTheClient,
+    ::testing::Values(
+        QuitCase{"Idle", [](Driver&, test::LogCapture&) {}},
+        QuitCase{"Scanning",
+                 [](Driver& d, test::LogCapture&) {
+                   d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
+                   d.add([] { return scanDialog() != nullptr; }, [] { scanDialog()->scanButton()->click(); });
+                 }},
+        QuitCase{"ConnectingWithAnUnansweredCall",
+                 [](Driver& d, test::LogCapture& log) {
+                   configureEmulator({{"handler-delay-ms", "60000"}});
+                   chooseTheDemo(d);
+                   d.add([&] { return log.text().find("Opening GATT") != std::string::npos; }, [] {});
+                 }},
+        QuitCase{"ShowingTheErrorBoxOfADeviceThatNeverAnswers",
+                 [](Driver& d, test::LogCapture&) {
+                   configureEmulator({{"ignore-requests", "1"}});
+                   chooseTheDemo(d);
+                   d.add(modalIs<QMessageBox>, [] {});
+                 }},
+        QuitCase{"WithAPopupOpen",
+                 [](Driver& d, test::LogCapture&) { openFromTheDemo(d, 0, 1, modalIs<PopupDialog>); }},
+        QuitCase{"WithAPasswordPromptOpen",
+                 [](Driver& d, test::LogCapture&) { openFromTheDemo(d, 1, 0, modalIs<PasswordDialog>); }},
+        QuitCase{"WithAnEditorOpen",
+                 [](Driver& d, test::LogCapture&) { openFromTheDemo(d, 3, 1, modalIs<EditorDialog>); }},
+        QuitCase{"WithAWritePending",
+                 [](Driver& d, test::LogCapture& log) {
+                   chooseTheDemo(d);
+                   d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
+                   d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] {
+                     configureEmulator({{"handler-delay-ms", "60000"}});
+                     DisplayArea* a = mainWindow()->display();
+                     a->onClick(a->width() / 2, a->height() * (6144 + 9728 * 5 + 4000) / 65535);  // an event row
+                   });
+                   d.add([&] { return log.text().find("[LNK] Sending request with 14 bytes") != std::string::npos; },
+                         [] {});
+                 }},
+        QuitCase{"Reconnecting",
+                 [](Driver& d, test::LogCapture& log) {
+                   chooseTheDemo(d);
+                   d.add(showsConnected, [] { configureEmulator({{"refuse-connections", "1"}, {"drop-link", ""}}); });
+                   d.add([&] { return log.text().find("Connection: Reconnecting") != std::string::npos; }, [] {});
+                 }}),
+    [](const ::testing::TestParamInfo<QuitCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace okt

@@ -8,20 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/editors.h"
 #include "platform/tick.h"
 #include "presentation/ui_host.h"
 
 namespace okt::test {
 
 // Stands in for the window system and the drawing: records every call as a
-// line of text and answers dialogs from a script.
-class ScriptedHost : public UiHost, public DisplayRenderer {
+// line of text and answers dialogs from a script. A dialog answered with
+// `held` stays open until dialogs are closed, as a user who walked away.
+class ScriptedHost : public UiHost, public DisplayRenderer, public EditorHost {
  public:
   struct Answer {
     int result = kDialogCancel;
     std::string entry;       // password dialogs
     int32_t button = -1;     // pop-ups
+    bool held = false;
   };
+  static Answer held() { return {kDialogCancel, "", -1, true}; }
+  // Error boxes stay open until the end (closeDialogs) while this is set.
+  std::atomic<bool> holdErrorBoxes{false};
 
   ViewRect rect{0, 0, 600, 680};
   // When set, each redraw also records the ids of the objects then pressed.
@@ -42,13 +48,42 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
   void enablePageBox(bool on) override { record(std::string("pagebox ") + (on ? "on" : "off")); }
   void showPageNumber(uint32_t n) override { record("page " + std::to_string(n)); }
   void disableNavigation() override { record("navigation off"); }
-  void errorBox(const std::string& text) override { record("error: " + text); }
-  void allowDialogs(bool allowed) override { allowed_ = allowed; }
-  void closeDialogs() override { allowed_ = false; }
-
+  void errorBox(const std::string& text) override {
+    record("error: " + text);
+    if (holdErrorBoxes) waitUntil([&] { return closed_; });
+  }
+  void allowDialogs(bool allowed) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      allowed_ = allowed;
+    }
+    cv_.notify_all();
+  }
+  void closeDialogs() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      allowed_ = false;
+      closed_ = true;
+    }
+    cv_.notify_all();
+  }
+  // An answer's `button` is the value the editor stores.
+  int runEditor(EditorKind kind, const DialogTemplate&, EditorRecord& r) override {
+    std::string call = "editor " + std::to_string(static_cast<int>(kind));
+    if (!allowed()) {
+      record("refused " + call);
+      return kIdCancel;
+    }
+    record(call);
+    Answer a = next();
+    if (a.result != kDialogOk) return kIdCancel;
+    r.value = static_cast<uint32_t>(a.button);
+    r.applied = 1;
+    return kIdOk;
+  }
   int passwordDialog(const PasswordRequest& r, std::string& entry) override {
     std::string call = "password " + std::to_string(r.promptId) + " \"" + r.title + "\"";
-    if (!allowed_) {
+    if (!allowed()) {
       record("refused " + call);
       return kDialogCancel;
     }
@@ -59,7 +94,7 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
   }
   int popupDialog(const PopupRequest& r, int32_t& selectedButton) override {
     std::string call = "popup " + std::to_string(r.popupId) + " \"" + r.title + "\" " + std::to_string(r.buttonLabels.size());
-    if (!allowed_) {
+    if (!allowed()) {
       record("refused " + call);
       return kDialogCancel;
     }
@@ -105,11 +140,24 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
     });
     return out;
   }
-  Answer next() {
+  bool allowed() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (answers_.empty()) return {};
-    Answer a = answers_.front();
-    answers_.pop_front();
+    return allowed_;
+  }
+  template <typename F>
+  void waitUntil(F&& condition) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, condition);
+  }
+  Answer next() {
+    Answer a;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (answers_.empty()) return {};
+      a = answers_.front();
+      answers_.pop_front();
+    }
+    if (a.held) waitUntil([&] { return !allowed_; });
     return a;
   }
   void record(std::string call) {
@@ -120,7 +168,8 @@ class ScriptedHost : public UiHost, public DisplayRenderer {
     cv_.notify_all();
   }
 
-  std::atomic<bool> allowed_{true};
+  bool allowed_ = true;
+  bool closed_ = false;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<std::string> calls_;

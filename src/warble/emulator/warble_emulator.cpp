@@ -12,7 +12,8 @@
 // later one behind it); "refuse-connections" = 1 makes connects fail as for
 // a device out of range; "ignore-requests" = 1 takes writes without the
 // device ever seeing them (a device that does not answer); "drop-link" ends
-// every connection now, from the device's side; "reset" forgets the options.
+// every connection now, from the device's side; "reset" forgets the options
+// and the completions still held back.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -56,6 +57,11 @@ class Executor {
     }
     cv_.notify_all();
     if (thread_.joinable()) thread_.join();
+  }
+  // Drops what has not run yet.
+  void clear() {
+    std::lock_guard<std::mutex> lock(m_);
+    tasks_.clear();
   }
   void post(std::function<void()> task, uint32_t delayMs = 0) {
     std::lock_guard<std::mutex> lock(m_);
@@ -269,6 +275,7 @@ __attribute__((visibility("default"))) void warble_lib_config(int32_t nopts, con
       if (key == "reset") {
         l.omitted.clear(), l.model = {}, l.faults = {}, l.handlerDelayMs = 0;
         l.refuseConnections = false, l.ignoreRequests = false;
+        l.executor.clear();
       }
     }
   }
@@ -400,7 +407,7 @@ __attribute__((visibility("default"))) void warble_gatt_connect_async(WarbleGatt
       }
     }
     if (handler) handler(context, core->handle, nullptr);
-  });
+  }, delay());
 }
 
 __attribute__((visibility("default"))) void warble_gatt_disconnect(WarbleGatt* g) {

@@ -7,12 +7,12 @@
 // characteristic's Value while notifications are on.
 //
 //   fake-bluez [--device FILE] [--omit UUID]... [--fail MEMBER[:UUID]]...
-//              [--no-cccd] [--known] [--log FILE]
+//              [--hang MEMBER[:UUID]]... [--no-cccd] [--known] [--log FILE]
 //   fake-bluez --version   (prints a BlueZ version, as bluetoothd does)
 //
 // The device appears once discovery starts (unless --known). --fail makes a
 // method (optionally only on the characteristic with that UUID) answer with
-// an error. The method DropLink of org.okt.FakeBluez at /org/okt/fake ends
+// an error; --hang makes it never answer at all, as a stack stuck on a call. The method DropLink of org.okt.FakeBluez at /org/okt/fake ends
 // the connection from the peripheral's side.
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -48,6 +48,7 @@ struct Options {
   QString devicePath;
   QStringList omitted;
   QStringList failures;
+  QStringList hangs;
   bool noCccd = false;
   bool known = false;
   QString logPath;
@@ -73,7 +74,9 @@ class FakeBluez : public QDBusVirtualObject {
     const QString iface = m.interface(), member = m.member(), path = m.path();
     const QList<QVariant> args = m.arguments();
     log(member + " " + path + (member == "WriteValue" ? " " + args.value(0).toByteArray().toHex() : QString()));
-    if (failing(member, path)) return reply(m.createErrorReply("org.bluez.Error.Failed", "Operation failed"));
+    if (matches(o_.hangs, member, path)) return true;  // taken, never answered
+    if (matches(o_.failures, member, path))
+      return reply(m.createErrorReply("org.bluez.Error.Failed", "Operation failed"));
     if (iface == kObjectManager && member == "GetManagedObjects") {
       ManagedObjectList all;
       for (auto& [p, ifaces] : objects_) all[QDBusObjectPath(p)] = ifaces;
@@ -146,8 +149,8 @@ class FakeBluez : public QDBusVirtualObject {
     }
   }
 
-  bool failing(const QString& member, const QString& path) const {
-    for (const QString& f : o_.failures) {
+  bool matches(const QStringList& list, const QString& member, const QString& path) const {
+    for (const QString& f : list) {
       QString name = f.section(':', 0, 0), uuid = f.section(':', 1);
       if (name == member && (uuid.isEmpty() || uuidOf(path).startsWith(uuid))) return true;
     }
@@ -335,6 +338,7 @@ int main(int argc, char** argv) {
     if (a[i] == "--device") o.devicePath = next, ++i;
     else if (a[i] == "--omit") o.omitted << next, ++i;
     else if (a[i] == "--fail") o.failures << next, ++i;
+    else if (a[i] == "--hang") o.hangs << next, ++i;
     else if (a[i] == "--log") o.logPath = next, ++i;
     else if (a[i] == "--no-cccd") o.noCccd = true;
     else if (a[i] == "--known") o.known = true;

@@ -59,7 +59,8 @@ void ConnectFlow::reportProgress(int value, const std::string& text) {
   if (!dialogs_ || !dialogs_->showProgress(value, text)) return;  // nobody is watching: nothing at all
   platform::logText(text + "\n");
   if (value >= 1000) {
-    platform::sleepMs(closeDelayMs);
+    // The dialog shows the last step a moment; an ending program does not wait for it.
+    for (uint32_t waited = 0; waited < closeDelayMs && !closed_; waited += 10) platform::sleepMs(10);
     connectRequested = false;
     scanDialogOpen = false;
   }

@@ -43,8 +43,9 @@ class ConnectFlow {
   bool takeSelection(const std::string& address);
   // Stops the running scan and every scan asked for so far.
   void abortScan();
-  // Stops the running scan and every one after it, for good (the program ends).
-  void stopScanning() { closed_ = true; }
+  // The program ends: the running scan and every one after it stop, and
+  // nothing here waits any more.
+  void stop() { closed_ = true; }
   // Reports of the connect sequence: shown and printed while the connecting dialog is open.
   void reportProgress(int value, const std::string& text);
 

@@ -21,6 +21,9 @@ enum class ConnectionPhase : uint8_t {
 };
 
 struct ConnectionState {
+  ConnectionState() = default;
+  ConnectionState(ConnectionPhase p, std::string why = {}) : phase(p), reason(std::move(why)) {}
+
   ConnectionPhase phase = ConnectionPhase::Idle;
   std::string reason;
   uint32_t received = 0;

@@ -101,9 +101,9 @@ int Engine::postControl(uint32_t flags) {
   if (!controlRunning_) return 0;
   if (flags & ControlFlag::CONNECT) postConnect({});
   if (flags & ControlFlag::DISCONNECT) postDisconnect(false);
-  if (flags & ControlFlag::PREV_PAGE) queueCommand({Command::Kind::PrevPage}, true);
-  if (flags & ControlFlag::NEXT_PAGE) queueCommand({Command::Kind::NextPage}, true);
-  if (flags & ControlFlag::BACK) queueCommand({Command::Kind::Back}, true);
+  if (flags & ControlFlag::PREV_PAGE) queueCommand(Command(Command::Kind::PrevPage), true);
+  if (flags & ControlFlag::NEXT_PAGE) queueCommand(Command(Command::Kind::NextPage), true);
+  if (flags & ControlFlag::BACK) queueCommand(Command(Command::Kind::Back), true);
   controlFlags_.post(flags);
   return 0;
 }

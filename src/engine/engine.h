@@ -110,7 +110,9 @@ class Engine {
 
  private:
   struct Command {
-    enum class Kind { Connect, Disconnect, Click, PrevPage, NextPage, Back } kind;
+    enum class Kind { Connect, Disconnect, Click, PrevPage, NextPage, Back };
+    explicit Command(Kind k) : kind(k) {}
+    Kind kind;
     uint32_t x = 0, y = 0;
     ConnectRequest connect;
     bool lost = false;

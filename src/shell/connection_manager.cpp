@@ -58,7 +58,7 @@ void ConnectionManager::setAutoReconnect(bool on) {
 
 void ConnectionManager::shutdown() {
   ++stops_;
-  flow_.stopScanning();
+  flow_.stop();
   link_.abort();
 }
 
@@ -95,7 +95,10 @@ void ConnectionManager::scheduleAttempt(uint32_t attempt, uint32_t fromTick) {
   reconnecting_ = true;
   attempt_ = attempt;
   dueTick_ = fromTick + seconds * backoffUnitMs;
-  status().set({ConnectionPhase::Reconnecting, "", 0, 0, attempt, seconds});
+  ConnectionState waiting(ConnectionPhase::Reconnecting);
+  waiting.attempt = attempt;
+  waiting.nextTrySeconds = seconds;
+  status().set(waiting);
 }
 
 void ConnectionManager::linkLost(const char* reason) {
@@ -124,6 +127,7 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       reconnecting_ = false;
       statusText("Connecting BT...");
       platform::logText(">>Connecting to device\n");
+      if (linkUp_) closeLink();  // a reconnection that made it meanwhile gives way
       if (!openLink(false)) {
         platform::logText(">>Cannot connect!!\n");
         status().set({ConnectionPhase::Idle, "Cannot connect" + (step_.empty() ? "" : ": " + step_)});

@@ -217,11 +217,15 @@ TEST_F(QtBle, RepeatedConnectsWork) {
   }
 }
 
-// A write the stack never answers (bluetoothd stuck on it): the link is dead
-// at the end of its wait, nothing more is handed to the stack, the
-// connection is closed, and the reconnection follows.
-TEST_F(QtBle, AnUnansweredWriteEndsTheLinkAndTheClientReconnects) {
-  start({"--known", "--hang", "WriteValue"});
+// A call the stack never answers (bluetoothd stuck on it) ends the link at
+// the end of its wait: nothing more is handed to the stack, the connection
+// is closed, and a reconnection follows. A write while connected; a read in
+// the connect sequence of a reconnection, after the device dropped its link.
+class QtBleHung : public QtBle, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(QtBleHung, CallsEndTheLinkAndTheClientReconnects) {
+  bool write = GetParam();
+  start(write ? std::vector<std::string>{"--known", "--hang", "WriteValue"} : std::vector<std::string>{"--known"});
   link->waitMs = 1000;
   AppQueue queue;
   ConnectFlow flow(qtWarble(), *link, queue);
@@ -234,27 +238,40 @@ TEST_F(QtBle, AnUnansweredWriteEndsTheLinkAndTheClientReconnects) {
   engine.startControlThread();
   engine.startClientThread();
   queue.postAppMessage(AppMessageType::CONNECT);
-  EXPECT_TRUE(engine.connection().waitFor(ConnectionPhase::Lost, 15000));
-  EXPECT_EQ(engine.connection().current().reason, Link::kNoAnswer);
-  std::string connect = "Connect /org/bluez/hci0/dev_0C_0C_0C_00_00_01\n";
-  EXPECT_TRUE(waitFor([&] {
+  const std::string connect = "Connect /org/bluez/hci0/dev_0C_0C_0C_00_00_01\n";
+  auto connects = [&] {
     std::string calls = bus->calls();
-    size_t first = calls.find(connect);
-    return first != std::string::npos && calls.find(connect, first + 1) != std::string::npos;
-  }, 15000));
+    size_t n = 0;
+    for (size_t at = calls.find(connect); at != std::string::npos; at = calls.find(connect, at + 1)) ++n;
+    return n;
+  };
+  if (write) {
+    EXPECT_TRUE(engine.connection().waitFor(ConnectionPhase::Lost, 15000));
+    EXPECT_EQ(engine.connection().current().reason, Link::kNoAnswer);
+  } else {
+    ASSERT_TRUE(engine.connection().waitFor(ConnectionPhase::Connected, 15000));
+    ASSERT_TRUE(bus->control("HangReads"));
+    ASSERT_TRUE(bus->control("DropLink"));
+  }
+  // The attempt after the hung call: a new connection.
+  EXPECT_TRUE(waitFor([&] { return connects() >= (write ? 2u : 3u); }, 15000)) << bus->calls();
   host.closeDialogs();
   manager.shutdown();
   engine.shutdown();
   queue.stopWorker();
   link->linkClose();
-  // One write (GET_INFO), no answer: then the link was closed, not written to.
+  // After the unanswered call the stack was told to disconnect; nothing else went to it.
   std::string calls = bus->calls();
-  size_t write = calls.find("WriteValue");
-  ASSERT_NE(write, std::string::npos);
-  size_t disconnect = calls.find("Disconnect /org/bluez", write);
-  ASSERT_NE(disconnect, std::string::npos);
-  EXPECT_EQ(calls.substr(write + 1, disconnect - write).find("WriteValue"), std::string::npos) << calls;
+  size_t hung = write ? calls.find("WriteValue") : calls.find("ReadValue", calls.find(connect, calls.find(connect) + 1));
+  ASSERT_NE(hung, std::string::npos) << calls;
+  size_t end = calls.find("\n", hung);
+  size_t disconnect = calls.find("Disconnect /org/bluez", hung);
+  ASSERT_NE(disconnect, std::string::npos) << calls;
+  EXPECT_EQ(calls.substr(end, disconnect - end).find("Value"), std::string::npos) << calls;
 }
+
+INSTANTIATE_TEST_SUITE_P(UnansweredCalls, QtBleHung, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Write" : "Read"; });
 
 // The windowless client, with its default Bluetooth library found by name,
 // draws the demo's home menu after the whole connect sequence over BlueZ.

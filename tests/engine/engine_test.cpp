@@ -360,7 +360,7 @@ TEST_F(EngineTest, DialogsOfAnEndedConnectionCloseAsCancelled) {
   ASSERT_TRUE(waitUntil([&] { return log.text().find("REDO POPUP: Dialog cancelled") != std::string::npos; }));
   ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
   // The next connection's dialogs open again.
-  host.answer({kDialogCancel});
+  host.answer({kDialogCancel, "", -1});
   engine->postControl(ControlFlag::CONNECT);
   ASSERT_TRUE(waitUntil([&] { return host.count("popup 1 \"\" 0") == 2; }));
 }

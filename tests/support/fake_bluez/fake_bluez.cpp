@@ -13,7 +13,8 @@
 // The device appears once discovery starts (unless --known). --fail makes a
 // method (optionally only on the characteristic with that UUID) answer with
 // an error; --hang makes it never answer at all, as a stack stuck on a call. The method DropLink of org.okt.FakeBluez at /org/okt/fake ends
-// the connection from the peripheral's side.
+// the connection from the peripheral's side; HangReads makes every ReadValue
+// from then on go unanswered.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -131,6 +132,10 @@ class FakeBluez : public QDBusVirtualObject {
       reply(m.createReply());
       disconnectPeripheral();
       return true;
+    }
+    if (path == "/org/okt/fake" && member == "HangReads") {
+      o_.hangs << "ReadValue";
+      return reply(m.createReply());
     }
     return reply(m.createErrorReply("org.freedesktop.DBus.Error.UnknownMethod", member));
   }

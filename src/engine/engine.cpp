@@ -33,7 +33,10 @@ Engine::Engine(Protocol& protocol, DisplayRenderer& renderer, UiHost& ui)
   p_.hooks.postData = [this] { postClient(ClientFlag::DATA); };
   p_.hooks.objectChanged = [this](uint32_t id) { display_.objectChanged(id); };
   p_.hooks.variableChanged = [this](uint32_t id) { display_.variableChanged(id); };
-  p_.hooks.elementArrived = [this] { ++received_; };
+  p_.hooks.elementProgress = [this](bool first) {
+    received_ += first;
+    lastArrivalTick_ = platform::tickCount();
+  };
   p_.hooks.cancelled = [this] { return cancelled(); };
 }
 
@@ -396,14 +399,16 @@ void Engine::clientLoop() {
   clientOf = this;
   for (;;) {
     pressTimers();
-    uint32_t wait = waitTime();
+    // Messages left from the last pass are decoded without waiting.
+    uint32_t wait = queueIsEmpty(p_.queue) ? waitTime() : 0;
     anyPressed_ = anyPressed();
     uint32_t f = clientFlags_.waitAndTake(wait);
+    // Ending: what is left to decode or draw is of no use to anyone now.
+    if ((f & ClientFlag::STOP) || quitting_) break;
     runTasks();
-    if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) {
-      lastArrivalTick_ = platform::tickCount();
-      drainReceiveQueue(p_);
-    }
+    // At most a queue's worth a pass: a device that sends as fast as we
+    // draw would otherwise keep the user's clicks waiting for ever.
+    if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) drainReceiveQueue(p_, kQueueCapacity);
     uint64_t done = 0;
     if (f & ClientFlag::ACTIONS) {
       std::deque<Command> actions;
@@ -431,7 +436,6 @@ void Engine::clientLoop() {
     // An action counts as handled once the press it made is visible.
     anyPressed_ = anyPressed();
     actionsDone_ += done;
-    if (f & ClientFlag::STOP) break;
   }
   clientOf = nullptr;
   clientRunning_ = false;

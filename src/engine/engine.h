@@ -36,7 +36,9 @@ struct ClientFlag {
 
 constexpr uint32_t kPressMs = 200;
 // A download is complete when everything INFO announced has arrived, or when
-// nothing has arrived for this long (devices may leave ids unused).
+// nothing new has arrived for this long: devices may leave ids unused, and a
+// device that keeps sending the values it has (a sweeping gauge) is not
+// sending anything new.
 constexpr uint32_t kDownloadQuietMs = 1000;
 
 // A protocol connection to open over a link that is up.
@@ -193,7 +195,7 @@ class Engine {
   uint64_t downloading_ = 0;  // the connection whose download is tracked, 0 none
   uint32_t received_ = 0;
   uint32_t announced_ = 0;
-  uint32_t lastArrivalTick_ = 0;
+  uint32_t lastArrivalTick_ = 0;  // the last new element, or part of one
 };
 
 }  // namespace okt

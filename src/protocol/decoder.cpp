@@ -181,8 +181,8 @@ bool parseCanvas(const uint8_t* bytes, size_t size, CanvasBody& b) {
   return true;
 }
 
-void arrived(Protocol& p) {
-  if (p.hooks.elementArrived) p.hooks.elementArrived();
+void arrived(Protocol& p, bool first = true) {
+  if (p.hooks.elementProgress) p.hooks.elementProgress(first);
 }
 
 void logErrorReport(uint32_t code, uint8_t elementType, uint32_t elementId) {
@@ -257,6 +257,7 @@ int decodePart(Protocol& p, uint16_t type, WireReader& r) {
   const uint8_t* bytes = nullptr;
   if (!(r.u24(id) && r.u16(offset) && r.u8(n) && r.bytes(n, bytes))) return 1;
   size_t end = size_t{offset} + n;
+  arrived(p, false);
 
   if (type == MessageType::TEXT_PART) {
     if (!s.pStrList.contains(id) || end > kMaxTextSize) return 1;

@@ -20,9 +20,9 @@ int queueNotification(Protocol& p, const uint8_t* bytes, size_t length) {
   return 0;
 }
 
-int drainReceiveQueue(Protocol& p) {
+int drainReceiveQueue(Protocol& p, uint32_t limit) {
   uint8_t buffer[kReceiveBufferBytes];
-  while (!queueIsEmpty(p.queue)) {
+  for (uint32_t i = 0; i < limit && !queueIsEmpty(p.queue); ++i) {
     int n = popMessage(p.queue, buffer, sizeof buffer);
     if (n < 0) return 1;
     decodeMessage(p, buffer, static_cast<size_t>(n));

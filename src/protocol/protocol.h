@@ -23,9 +23,9 @@ struct ProtocolHooks {
   std::function<void()> postData;
   // Waits used by the receive path; tests may shorten them.
   std::function<void(uint32_t ms)> sleep;
-  // An object, text or variable was stored for the first time since its
-  // table was made.
-  std::function<void()> elementArrived;
+  // A download went on: an object, text or variable was stored for the
+  // first time since its table was made (first), or a part of one arrived.
+  std::function<void(bool first)> elementProgress;
   // True when the wait for INFO is to end early (a newer request, the end).
   std::function<bool()> cancelled;
 };
@@ -41,8 +41,9 @@ struct Protocol {
 // room, queues the bytes and posts DATA. 0 when queued, 1 when dropped.
 int queueNotification(Protocol& p, const uint8_t* bytes, size_t length);
 // Client thread: pops every queued message into a 148-byte buffer and decodes
-// it. 0 when the queue ran empty, 1 when a pop failed.
-int drainReceiveQueue(Protocol& p);
+// it. 0 when the queue ran empty, 1 when a pop failed. With a limit, at most
+// that many (a device that never stops sending must not starve the rest).
+int drainReceiveQueue(Protocol& p, uint32_t limit = UINT32_MAX);
 // Hands a complete request to the link. Non-zero when it was not sent.
 int sendRequest(Protocol& p, const uint8_t* bytes, uint16_t length);
 

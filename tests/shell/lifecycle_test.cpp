@@ -14,6 +14,7 @@
 #include "shell/connection_manager.h"
 #include "platform/log.h"
 #include "support/log_capture.h"
+#include "support/quit_bound.h"
 #include "support/scripted_host.h"
 
 namespace okt {
@@ -249,7 +250,7 @@ TEST_P(QuitIn, EndsAtOnce) {
   GetParam().reach(*this);
   if (HasFatalFailure()) return;
   uint32_t took = quit();
-  EXPECT_LT(took, 1000u) << describeConnection(status().current());
+  EXPECT_LT(took, static_cast<uint32_t>(test::kQuitBoundMs)) << describeConnection(status().current());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -31,8 +31,10 @@ std::atomic<uint64_t> unnumbered{uint64_t{1} << 40};
 Engine::Engine(Protocol& protocol, DisplayRenderer& renderer, UiHost& ui)
     : p_(protocol), ui_(ui), display_(protocol, renderer, ui) {
   p_.hooks.postData = [this] { postClient(ClientFlag::DATA); };
-  p_.hooks.objectChanged = [this](uint32_t id) { display_.objectChanged(id); };
-  p_.hooks.variableChanged = [this](uint32_t id) { display_.variableChanged(id); };
+  // What arrives in one pass is shown once, when the pass has decoded it all:
+  // a device that sends faster than the display draws is not drawn behind.
+  p_.hooks.objectChanged = [this](uint32_t id) { redrawDue_ = redrawDue_ || display_.objectShown(id); };
+  p_.hooks.variableChanged = [this](uint32_t id) { redrawDue_ = redrawDue_ || display_.variableShown(id); };
   p_.hooks.elementProgress = [this](bool first) {
     received_ += first;
     lastArrivalTick_ = platform::tickCount();
@@ -406,9 +408,13 @@ void Engine::clientLoop() {
     // Ending: what is left to decode or draw is of no use to anyone now.
     if ((f & ClientFlag::STOP) || quitting_) break;
     runTasks();
-    // At most a queue's worth a pass: a device that sends as fast as we
-    // draw would otherwise keep the user's clicks waiting for ever.
+    // At most a queue's worth a pass: a device that never stops sending
+    // must not keep the user's clicks waiting.
     if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) drainReceiveQueue(p_, kQueueCapacity);
+    if (redrawDue_) {
+      redrawDue_ = false;
+      display_.redrawCurrent();
+    }
     uint64_t done = 0;
     if (f & ClientFlag::ACTIONS) {
       std::deque<Command> actions;

@@ -196,6 +196,7 @@ class Engine {
   uint32_t received_ = 0;
   uint32_t announced_ = 0;
   uint32_t lastArrivalTick_ = 0;  // the last new element, or part of one
+  bool redrawDue_ = false;        // something the current display shows arrived
 };
 
 }  // namespace okt

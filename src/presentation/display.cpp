@@ -63,16 +63,22 @@ void Display::showDisplay(uint32_t id) {
 
 void Display::redrawCurrent() { showDisplay(p_.state.currentScreen); }
 
+bool Display::objectShown(uint32_t id) const {
+  const ClientState& s = p_.state;
+  return objectBody(s, id) && (id == s.currentScreen || objectOnScreen(s, id, s.currentScreen));
+}
+
+bool Display::variableShown(uint32_t id) const {
+  const ClientState& s = p_.state;
+  return s.pVarList.contains(id) && variableOnScreen(s, id, s.currentScreen, 0);
+}
+
 void Display::objectChanged(uint32_t id) {
-  ClientState& s = p_.state;
-  if (!objectBody(s, id)) return;
-  if (id == s.currentScreen || objectOnScreen(s, id, s.currentScreen)) showDisplay(s.currentScreen);
+  if (objectShown(id)) showDisplay(p_.state.currentScreen);
 }
 
 void Display::variableChanged(uint32_t id) {
-  ClientState& s = p_.state;
-  if (!s.pVarList.contains(id)) return;
-  if (variableOnScreen(s, id, s.currentScreen, 0)) showDisplay(s.currentScreen);
+  if (variableShown(id)) showDisplay(p_.state.currentScreen);
 }
 
 void Display::goToScreen(uint32_t id) {

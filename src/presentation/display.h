@@ -29,6 +29,10 @@ class Display {
   void redrawCurrent();
   void objectChanged(uint32_t id);
   void variableChanged(uint32_t id);
+  // Whether the current display shows the object or variable: what
+  // objectChanged and variableChanged redraw for.
+  bool objectShown(uint32_t id) const;
+  bool variableShown(uint32_t id) const;
   void goToScreen(uint32_t id);
   void previousMenuPage();
   void nextMenuPage();

@@ -37,12 +37,23 @@ void withdraw(uint64_t token) {
   registry().erase(token);
 }
 
+// Runs a handler on the link its token belongs to. The registry's lock is
+// not held while the handler runs (a notification may wait for room in the
+// receive queue, and every send needs the lock); the link counts the
+// handler in, and a close waits until it is out.
 template <typename F>
 void withLink(void* context, F&& f) {
   uint64_t token = reinterpret_cast<uintptr_t>(context);
-  std::lock_guard<std::mutex> lock(registryMutex());
-  auto it = registry().find(token);
-  if (it != registry().end()) f(it->second, token);
+  Link* link = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto it = registry().find(token);
+    if (it == registry().end()) return;
+    link = it->second;
+    link->handlerEnters();
+  }
+  f(link, token);
+  link->handlerLeaves();
 }
 
 void readHandler(void* context, WarbleGattChar*, const uint8_t* value, uint8_t length, const char* error) {
@@ -79,9 +90,22 @@ Link::Link(const WarbleBinding& warble, Protocol& protocol) : w_(warble), p_(pro
 Link::~Link() {
   closeDelayMs = 0;
   if (connection_) linkClose();
+  waitForHandlers();  // completions of operations that gave up on them
 }
 
-void Link::linkSetAddress(const std::string& address) { address_ = address.substr(0, 79); }
+void Link::waitForHandlers() {
+  while (handlersIn_.load() != 0) platform::sleepMs(1);
+}
+
+void Link::linkSetAddress(const std::string& address) {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  address_ = address.substr(0, 79);
+}
+
+std::string Link::address() const {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  return address_;
+}
 
 int Link::linkIsReady() const { return ready_.load(); }
 
@@ -240,7 +264,8 @@ int Link::linkConnect() {
   if (connection_) linkClose();
   interrupted_ = false;
   dead_ = false;
-  platform::logf("Connecting to %s\n", address_.c_str());
+  const std::string address = this->address();
+  platform::logf("Connecting to %s\n", address.c_str());
   report(100, "Establishing");
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -253,7 +278,7 @@ int Link::linkConnect() {
     return 1;
   };
   if (aborted_) return failed();
-  WarbleGatt* gatt = w_.warble_gatt_create(address_.c_str());
+  WarbleGatt* gatt = w_.warble_gatt_create(address.c_str());
   if (!gatt) {
     platform::logText("ERROR gatt\n");
     return failed();
@@ -302,16 +327,20 @@ int Link::linkConnect() {
   }
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    summary_ = "MAC: " + address_ + "\nFwVer: " + info[0].value + "\nModel: " + info[1].value +
+    summary_ = "MAC: " + address + "\nFwVer: " + info[0].value + "\nModel: " + info[1].value +
                "  -  HW Rev ID: " + info[2].value + "  -  Manufacturer: " + info[3].value +
                "\nSerial Number: " + info[4].value + "\n";
   }
   // A peer that goes away is noticed, not written to as if it were there.
   w_.warble_gatt_on_disconnect(connection_, asContext(connectionToken_), peerGoneHandler);
-  if (!w_.warble_gatt_is_connected(connection_) || stopping()) return failed();  // gone before we listened
-  platform::logText("OKT service FOUND\n");
   ++number_;
   ready_ = 1;
+  // Gone before we listened, or before a loss could be reported: not ready after all.
+  if (dead_ || stopping() || !w_.warble_gatt_is_connected(connection_)) {
+    ready_ = 0;
+    return failed();
+  }
+  platform::logText("OKT service FOUND\n");
   report(1000, "System READY");
   return 0;
 }
@@ -340,6 +369,7 @@ int Link::linkClose() {
     }
   }
   closing_ = false;
+  waitForHandlers();  // a notification or a loss report still on its way in
   if (closed && closeDelayMs) {
     // The stack likes a moment after a disconnect; the end of the program does not wait for it.
     std::unique_lock<std::mutex> lock(stateMutex_);

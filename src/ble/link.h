@@ -32,7 +32,7 @@ class Link {
   Link& operator=(const Link&) = delete;
 
   void linkSetAddress(const std::string& address);
-  std::string address() const { return address_; }
+  std::string address() const;
   // The connect sequence; 0 when ready, 1 when it failed (the link is closed).
   // A connection still open is closed first.
   int linkConnect();
@@ -67,6 +67,8 @@ class Link {
   void completeConnect(uint64_t token, const char* error);
   void notification(WarbleGattChar* characteristic, const uint8_t* value, uint8_t length);
   void peerGone(int32_t status);
+  void handlerEnters() { ++handlersIn_; }
+  void handlerLeaves() { --handlersIn_; }
 
   static constexpr const char* kPeerLeft = "The device disconnected";
   static constexpr const char* kNoAnswer = "The device stopped answering";
@@ -84,7 +86,7 @@ class Link {
   void report(int value, const std::string& text);
   // The link is down: nothing more goes out on it; reported once if it was ready.
   void lost(const char* reason);
-  void closeConnection();
+  void waitForHandlers();
   bool stopping() const { return interrupted_.load() || aborted_.load() || closing_.load(); }
 
   const WarbleBinding& w_;
@@ -97,6 +99,7 @@ class Link {
   std::atomic<bool> aborted_{false};
   std::atomic<bool> closing_{false};
   std::atomic<uint64_t> number_{0};
+  std::atomic<int> handlersIn_{0};  // library handlers running on this link
   std::mutex operationMutex_;  // one GATT operation at a time
   mutable std::mutex stateMutex_;
   std::condition_variable done_;

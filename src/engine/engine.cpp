@@ -82,16 +82,36 @@ bool Engine::cancelled() const { return quitting_.load() || connectionCommands_.
 
 void Engine::queueCommand(Command c, bool user) {
   bool connection = c.kind == Command::Kind::Connect || c.kind == Command::Kind::Disconnect;
+  if (!connection) {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    // User actions beyond this many are dropped.
+    if (controlCommands_.size() >= kMaxQueuedActions) return;
+    if (user) ++actionsQueued_;
+    controlCommands_.push_back(std::move(c));
+    return;
+  }
+  // Connection requests are never dropped. Whatever dialog the current
+  // connection has open can no longer be answered.
+  std::lock_guard<std::mutex> dialogs(dialogsMutex_);
   {
     std::lock_guard<std::mutex> lock(commandsMutex_);
-    // Connection requests are never dropped; user actions beyond this many are.
-    if (!connection && controlCommands_.size() >= kMaxQueuedActions) return;
-    if (connection) ++connectionCommands_;
-    if (user && !connection) ++actionsQueued_;
+    ++connectionCommands_;
     controlCommands_.push_back(std::move(c));
   }
-  // Whatever dialog the current connection has open can no longer be answered.
-  if (connection) ui_.allowDialogs(false);
+  ui_.allowDialogs(false);
+}
+
+void Engine::allowDialogsIfCurrent(uint64_t number) {
+  std::lock_guard<std::mutex> dialogs(dialogsMutex_);
+  if (!cancelled() && number == latestConnect_.load() && number > endedThrough_.load()) ui_.allowDialogs(true);
+}
+
+void Engine::pushClientWork(ClientWork work) {
+  {
+    std::lock_guard<std::mutex> lock(commandsMutex_);
+    clientWork_.push_back(std::move(work));
+  }
+  postClient(ClientFlag::TASKS);
 }
 
 bool Engine::anyPressed() const {
@@ -115,17 +135,21 @@ int Engine::postControl(uint32_t flags) {
 
 void Engine::postConnect(const ConnectRequest& request) {
   if (!controlRunning_) return;
+  if (request.number != 0 && request.number <= endedThrough_.load()) return;  // its link has gone already
   Command c{Command::Kind::Connect};
   c.connect = request;
   if (c.connect.number == 0) c.connect.number = ++unnumbered;
+  latestConnect_ = c.connect.number;
   // The state says so at once: a connection asked for is being downloaded.
   status_.beginDownload(c.connect.number);
   queueCommand(std::move(c), true);
   controlFlags_.post(ControlFlag::CONNECT);
 }
 
-void Engine::postDisconnect(bool lost) {
+void Engine::postDisconnect(bool lost, uint64_t number) {
   if (!controlRunning_) return;
+  for (uint64_t ended = endedThrough_.load(); number > ended && !endedThrough_.compare_exchange_weak(ended, number);) {
+  }
   Command c{Command::Kind::Disconnect};
   c.lost = lost;
   queueCommand(std::move(c), true);
@@ -156,9 +180,9 @@ void Engine::setClick(uint32_t x, uint32_t y) {
   c.y = y;
   {
     std::lock_guard<std::mutex> lock(commandsMutex_);
-    if (clientActions_.size() >= kMaxQueuedActions) return;
+    if (clientWork_.size() >= kMaxQueuedActions) return;
     ++actionsQueued_;
-    clientActions_.push_back(c);
+    clientWork_.push_back({c, nullptr});
   }
   postClient(ClientFlag::ACTIONS);
 }
@@ -175,14 +199,15 @@ void Engine::controlLoop() {
       commands.swap(controlCommands_);
     }
     // In the order they were posted: a connect, then a disconnect posted
-    // after it, ends disconnected; clicks and paging follow the connection
-    // they were made on.
+    // after it, ends disconnected; clicks and paging reach the client
+    // thread in the same queue as the connection's work, so they act on the
+    // connection they were made on.
     bool forwarded = false;
     for (Command& c : commands) {
       switch (c.kind) {
         case Command::Kind::Connect:
           --connectionCommands_;
-          if (!quitting_) openConnection(c.connect);
+          if (!quitting_ && c.connect.number > endedThrough_.load()) openConnection(c.connect);
           break;
         case Command::Kind::Disconnect:
           --connectionCommands_;
@@ -190,7 +215,7 @@ void Engine::controlLoop() {
           break;
         default: {
           std::lock_guard<std::mutex> lock(commandsMutex_);
-          clientActions_.push_back(c);
+          clientWork_.push_back({c, nullptr});
           forwarded = true;
         }
       }
@@ -214,21 +239,17 @@ bool Engine::runOnClient(const std::function<void()>& f) {
     enum { Waiting, Running, Done, Abandoned } state = Waiting;
   };
   auto h = std::make_shared<Handover>();
-  {
-    std::lock_guard<std::mutex> lock(commandsMutex_);
-    clientTasks_.push_back([h, &f] {
-      {
-        std::lock_guard<std::mutex> lock(h->m);
-        if (h->state == Handover::Abandoned) return;  // the caller has gone: f is gone with it
-        h->state = Handover::Running;
-      }
-      f();
-      std::lock_guard<std::mutex> lock(h->m);
-      h->state = Handover::Done;
-      h->cv.notify_all();
-    });
-  }
-  postClient(ClientFlag::TASKS);
+  pushClientWork({std::nullopt, [h, &f] {
+                    {
+                      std::lock_guard<std::mutex> lock(h->m);
+                      if (h->state == Handover::Abandoned) return;  // the caller has gone: f is gone with it
+                      h->state = Handover::Running;
+                    }
+                    f();
+                    std::lock_guard<std::mutex> lock(h->m);
+                    h->state = Handover::Done;
+                    h->cv.notify_all();
+                  }});
   std::unique_lock<std::mutex> lock(h->m);
   for (;;) {
     if (h->cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return h->state == Handover::Done; })) return true;
@@ -240,13 +261,32 @@ bool Engine::runOnClient(const std::function<void()>& f) {
   }
 }
 
-void Engine::runTasks() {
-  std::deque<std::function<void()>> tasks;
+uint64_t Engine::runClientWork() {
+  std::deque<ClientWork> work;
   {
     std::lock_guard<std::mutex> lock(commandsMutex_);
-    tasks.swap(clientTasks_);
+    work.swap(clientWork_);
   }
-  for (auto& task : tasks) task();
+  uint64_t done = 0;
+  for (ClientWork& w : work) {
+    if (w.task) {
+      w.task();
+      continue;
+    }
+    switch (w.action->kind) {
+      case Command::Kind::Click:
+        p_.state.clickX = w.action->x;
+        p_.state.clickY = w.action->y;
+        handleClick();
+        break;
+      case Command::Kind::PrevPage: display_.previousMenuPage(); break;
+      case Command::Kind::NextPage: display_.nextMenuPage(); break;
+      case Command::Kind::Back: goBack(); break;
+      default: break;
+    }
+    ++done;
+  }
+  return done;
 }
 
 void Engine::openConnection(const ConnectRequest& request) {
@@ -255,7 +295,10 @@ void Engine::openConnection(const ConnectRequest& request) {
     if (onConnectFailed) onConnectFailed(request.number, "The display area has no width");
     return;
   }
-  ui_.allowDialogs(false);
+  {
+    std::lock_guard<std::mutex> dialogs(dialogsMutex_);
+    ui_.allowDialogs(false);
+  }
   if (!runOnClient([&] { beginConnection(rect, request); })) return;
   viewRight_ = rect.right;
   viewBottom_ = rect.bottom;
@@ -266,7 +309,8 @@ void Engine::openConnection(const ConnectRequest& request) {
   if (requestInfo(p_) != 0) tables.failure = "Cannot connect to the OKT service";
   else if (!runOnClient([&] { tables = allocateConnectionTables(); })) return;
   if (tables.failure) {
-    if (cancelled()) return;  // a newer request, or the end: not this connection's fault
+    // A newer request, the end, or a link that went: not this connection's fault.
+    if (cancelled() || request.number <= endedThrough_.load()) return;
     status_.set({ConnectionPhase::Idle, tables.failure});
     if (onConnectFailed) onConnectFailed(request.number, tables.failure);
     // Reconnecting runs without the user: no box for each attempt.
@@ -278,21 +322,16 @@ void Engine::openConnection(const ConnectRequest& request) {
   if (tables.textCount) requestTable(p_, RequestType::GET_TEXTS, tables.textCount);
   if (tables.variableCount) requestTable(p_, RequestType::GET_VARIABLES, tables.variableCount);
   requestTable(p_, RequestType::GET_OBJECTS, tables.objectCount);
-  {
-    std::lock_guard<std::mutex> lock(commandsMutex_);
-    clientTasks_.push_back([this, number = request.number] { connectionReady(number); });
-  }
-  postClient(ClientFlag::TASKS);
+  pushClientWork({std::nullopt, [this, number = request.number] { connectionReady(number); }});
 }
 
 void Engine::closeConnection(bool lost) {
   platform::logText("REDO Ctrl: Disconnect from OKT Server\n");
-  ui_.allowDialogs(false);
   {
-    std::lock_guard<std::mutex> lock(commandsMutex_);
-    clientTasks_.push_back([this, lost] { releaseConnection(lost); });
+    std::lock_guard<std::mutex> dialogs(dialogsMutex_);
+    ui_.allowDialogs(false);
   }
-  postClient(ClientFlag::TASKS);
+  pushClientWork({std::nullopt, [this, lost] { releaseConnection(lost); }});
 }
 
 void Engine::beginConnection(const ViewRect& rect, const ConnectRequest& request) {
@@ -307,7 +346,9 @@ void Engine::beginConnection(const ViewRect& rect, const ConnectRequest& request
     device_ = request.device;
     saved_ = {};
   }
-  resume_ = request.resume ? saved_ : Resume{};
+  // Only a reconnection returns to a display; a connect of the user's starts afresh.
+  if (!request.resume) saved_ = {};
+  resume_ = saved_;
   downloading_ = 0;
 }
 
@@ -354,7 +395,7 @@ void Engine::connectionReady(uint64_t number) {
   s.displayReady = 1;
   downloading_ = number;
   lastArrivalTick_ = platform::tickCount();
-  if (!cancelled()) ui_.allowDialogs(true);
+  allowDialogsIfCurrent(number);
   // What of the current display arrived before the display was ready is
   // shown now; what arrives from now on shows itself (once each).
   if (objectBody(s, s.currentScreen)) display_.redrawCurrent();
@@ -362,10 +403,11 @@ void Engine::connectionReady(uint64_t number) {
 
 void Engine::releaseConnection(bool lost) {
   ClientState& s = p_.state;
-  saved_ = {};
+  if (!lost) saved_ = {};
   if (lost && s.pObjList.exists()) {
     // Screens and menus can be returned to; prompts, pop-ups and locks are
-    // the device's to show again.
+    // the device's to show again. A display not back yet (a resumed
+    // connection lost again early) leaves the one to return to as it was.
     int32_t type = objectType(s, s.currentScreen);
     if (type == static_cast<int32_t>(ObjectType::Screen) || type == static_cast<int32_t>(ObjectType::Menu))
       saved_ = {s.currentScreen, type, s.menuPage};
@@ -394,6 +436,9 @@ void Engine::trackDownload() {
     s.menuPage = 0;
     display_.redrawCurrent();
   }
+  // Returned to, or not: from here on the display to return to is the one
+  // the user is on when the link next goes.
+  if (isValidId(resume_.screen)) saved_ = {};
   resume_ = {};
 }
 
@@ -407,7 +452,6 @@ void Engine::clientLoop() {
     uint32_t f = clientFlags_.waitAndTake(wait);
     // Ending: what is left to decode or draw is of no use to anyone now.
     if ((f & ClientFlag::STOP) || quitting_) break;
-    runTasks();
     // At most a queue's worth a pass: a device that never stops sending
     // must not keep the user's clicks waiting.
     if ((f & ClientFlag::DATA) || !queueIsEmpty(p_.queue)) drainReceiveQueue(p_, kQueueCapacity);
@@ -415,28 +459,7 @@ void Engine::clientLoop() {
       redrawDue_ = false;
       display_.redrawCurrent();
     }
-    uint64_t done = 0;
-    if (f & ClientFlag::ACTIONS) {
-      std::deque<Command> actions;
-      {
-        std::lock_guard<std::mutex> lock(commandsMutex_);
-        actions.swap(clientActions_);
-      }
-      for (const Command& a : actions) {
-        switch (a.kind) {
-          case Command::Kind::Click:
-            p_.state.clickX = a.x;
-            p_.state.clickY = a.y;
-            handleClick();
-            break;
-          case Command::Kind::PrevPage: display_.previousMenuPage(); break;
-          case Command::Kind::NextPage: display_.nextMenuPage(); break;
-          case Command::Kind::Back: goBack(); break;
-          default: break;
-        }
-        ++done;
-      }
-    }
+    uint64_t done = runClientWork();
     refreshLock();
     trackDownload();
     // An action counts as handled once the press it made is visible.

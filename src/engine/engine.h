@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -73,9 +74,14 @@ class Engine {
   void shutdown();
 
   int postControl(uint32_t flags);
+  // A request for a link connection that has already ended (see
+  // postDisconnect's number) is dropped.
   void postConnect(const ConnectRequest& request);
-  // lost: the link went down by itself; a later resume returns to this display.
-  void postDisconnect(bool lost);
+  // lost: the connection ended by itself (the link was lost, or an attempt
+  // to reconnect failed), and a resumed connection returns to the display
+  // the user was on. number: the link connection that ended (0 unknown);
+  // whatever the engine still had to do for it or an older one is dropped.
+  void postDisconnect(bool lost, uint64_t number = 0);
   // A click at pixel (x, y) of the display area.
   int postClick(uint32_t x, uint32_t y);
   int postClient(uint32_t flags);
@@ -138,6 +144,15 @@ class Engine {
   void queueCommand(Command c, bool user);
   bool cancelled() const;
 
+  // Work for the client thread, in the order it was handed over: a user
+  // action, or a task from the control thread.
+  struct ClientWork {
+    std::optional<Command> action;
+    std::function<void()> task;
+  };
+  void pushClientWork(ClientWork work);
+  void allowDialogsIfCurrent(uint64_t number);
+
   // Client thread.
   void beginConnection(const ViewRect& rect, const ConnectRequest& request);
   Allocation allocateConnectionTables();
@@ -145,7 +160,8 @@ class Engine {
   void releaseConnection(bool lost);
   void releaseTables();
   void trackDownload();
-  void runTasks();
+  // Runs the work handed over, in order; the number of user actions done.
+  uint64_t runClientWork();
   // Runs f on the client thread and waits; false when the engine is ending.
   bool runOnClient(const std::function<void()>& f);
 
@@ -166,8 +182,11 @@ class Engine {
 
   std::mutex commandsMutex_;
   std::deque<Command> controlCommands_;
-  std::deque<Command> clientActions_;
-  std::deque<std::function<void()>> clientTasks_;
+  std::deque<ClientWork> clientWork_;
+  // Dialogs are allowed and refused in the order connections come and go.
+  std::mutex dialogsMutex_;
+  std::atomic<uint64_t> latestConnect_{0};  // the newest connection asked for
+  std::atomic<uint64_t> endedThrough_{0};   // link connections known to have ended
   std::atomic<uint64_t> actionsQueued_{0};
   std::atomic<uint64_t> actionsDone_{0};
   std::atomic<int> connectionCommands_{0};  // Connect and Disconnect not yet taken by the control thread

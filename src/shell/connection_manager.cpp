@@ -20,7 +20,7 @@ ConnectionManager::ConnectionManager(Link& link, ConnectFlow& flow, AppQueue& qu
     // connection ends (its dialogs close; a connect under way gives up
     // without an error box of its own), the display is kept for the return.
     status().set({ConnectionPhase::Lost, reason});
-    engine_.postDisconnect(true);
+    engine_.postDisconnect(true, number);
     post(AppMessageType::LINK_LOST, number, reason == Link::kNoAnswer ? NoAnswer : PeerLeft);
   };
   engine_.onConnectFailed = [this](uint64_t number, const std::string&) {
@@ -84,8 +84,8 @@ bool ConnectionManager::openLink(bool resume) {
   return true;
 }
 
-void ConnectionManager::closeLink() {
-  if (linkUp_) engine_.postDisconnect(false);
+void ConnectionManager::closeLink(bool keepDisplay) {
+  if (linkUp_) engine_.postDisconnect(keepDisplay, number_);
   linkUp_ = false;
   link_.linkClose();
 }
@@ -127,7 +127,7 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       reconnecting_ = false;
       statusText("Connecting BT...");
       platform::logText(">>Connecting to device\n");
-      if (linkUp_) closeLink();  // a reconnection that made it meanwhile gives way
+      if (linkUp_) closeLink(false);  // a reconnection that made it meanwhile gives way
       if (!openLink(false)) {
         platform::logText(">>Cannot connect!!\n");
         status().set({ConnectionPhase::Idle, "Cannot connect" + (step_.empty() ? "" : ": " + step_)});
@@ -140,7 +140,7 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       statusText("Disconnecting BT...");
       status().set({ConnectionPhase::Disconnecting});
       platform::logText(">>Closing device\n");
-      closeLink();
+      closeLink(false);
       platform::logText(">>DEVICE CLOSED !!\n");
       status().set({ConnectionPhase::Idle});
       statusText("");
@@ -152,7 +152,8 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       return true;
     case AppMessageType::CONNECT_FAILED:
       if (!linkUp_ || number != static_cast<uint32_t>(number_)) return true;
-      closeLink();
+      // A reconnection that failed keeps the display to return to for the next.
+      closeLink(resumed_);
       // An attempt that reached the device but not its interface is an
       // attempt like any other; a connect of the user's ends there.
       if (resumed_ && autoReconnect_ && !stopAsked()) scheduleAttempt(attempt_ + 1, platform::tickCount());

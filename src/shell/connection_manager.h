@@ -58,7 +58,7 @@ class ConnectionManager {
   enum Reason : uint8_t { PeerLeft = 0, NoAnswer = 1 };
   // Opens the link to the chosen address and hands it to the engine.
   bool openLink(bool resume);
-  void closeLink();
+  void closeLink(bool keepDisplay);
   void linkLost(const char* reason);
   void scheduleAttempt(uint32_t attempt, uint32_t fromTick);
   bool stopAsked();

@@ -142,6 +142,22 @@ TEST_F(Lifecycle, ALostLinkComesBackOnTheSameDisplay) {
   EXPECT_NE(log.text().find("Connection: Reconnecting (attempt 1, next try in 1 s)"), std::string::npos);
 }
 
+// A reconnection that reaches the device but not its interface (no INFO)
+// is an attempt like any other: the next one still returns to the display.
+TEST_F(Lifecycle, AFailedAttemptKeepsTheDisplayToReturnTo) {
+  connect();
+  nextPage();
+  click(1000, row(3));
+  ASSERT_TRUE(waitUntil([&] { return current() == 59; }));
+  config("ignore-requests", "1");
+  config("drop-link");
+  ASSERT_TRUE(waitUntil([&] { return status().current().attempt >= 2; }));
+  config("ignore-requests", "0");
+  ASSERT_TRUE(status().waitFor(ConnectionPhase::Connected, 10000));
+  EXPECT_EQ(current(), 59u);
+  EXPECT_EQ(host.count("error: Cannot connect to the OKT service"), 0u);  // no box while nobody asked
+}
+
 TEST_F(Lifecycle, AfterTheUsersDisconnectNothingReconnects) {
   connect();
   manager->disconnect();

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     }
   }
   // Once the window has closed the process is gone within a second, whatever
-  // the Bluetooth stack is doing.
-  options.onQuit = [] { okt::platform::endProcessAfter(900, 0); };
+  // the Bluetooth stack is doing (cut short, it ends with code 1).
+  options.onQuit = [] { okt::platform::endProcessAfter(900, 1); };
   return okt::runClient(app, options);
 }

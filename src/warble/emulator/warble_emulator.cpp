@@ -60,8 +60,11 @@ class Executor {
   }
   // Drops what has not run yet.
   void clear() {
-    std::lock_guard<std::mutex> lock(m_);
-    tasks_.clear();
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      tasks_.clear();
+    }
+    cv_.notify_all();
   }
   void post(std::function<void()> task, uint32_t delayMs = 0) {
     std::lock_guard<std::mutex> lock(m_);
@@ -81,7 +84,12 @@ class Executor {
     for (;;) {
       cv_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
       if (stop_) return;
-      if (cv_.wait_until(lock, tasks_.front().due, [&] { return stop_; })) return;
+      // The queue may change while we wait (a reset empties it): look again after every wait.
+      Clock::time_point due = tasks_.front().due;
+      if (Clock::now() < due) {
+        cv_.wait_until(lock, due);
+        continue;
+      }
       Task task = std::move(tasks_.front());
       tasks_.pop_front();
       lock.unlock();

@@ -345,7 +345,9 @@ int Link::linkConnect() {
   return 0;
 }
 
-int Link::linkClose() {
+int Link::linkClose() { return linkClose(closeDelayMs); }
+
+int Link::linkClose(uint32_t pauseMs) {
   ready_ = 0;
   dead_ = true;
   // A send waiting on this connection gives up now instead of holding the close.
@@ -370,10 +372,10 @@ int Link::linkClose() {
   }
   closing_ = false;
   waitForHandlers();  // a notification or a loss report still on its way in
-  if (closed && closeDelayMs) {
+  if (closed && pauseMs) {
     // The stack likes a moment after a disconnect; the end of the program does not wait for it.
     std::unique_lock<std::mutex> lock(stateMutex_);
-    done_.wait_for(lock, std::chrono::milliseconds(closeDelayMs), [&] { return aborted_.load(); });
+    done_.wait_for(lock, std::chrono::milliseconds(pauseMs), [&] { return aborted_.load(); });
   }
   platform::logText(">>DEVICE CLOSED !!\n");
   return 0;

@@ -36,7 +36,9 @@ class Link {
   // The connect sequence; 0 when ready, 1 when it failed (the link is closed).
   // A connection still open is closed first.
   int linkConnect();
+  // Closes and frees the connection, then pauses closeDelayMs (or pauseMs).
   int linkClose();
+  int linkClose(uint32_t pauseMs);
   int linkIsReady() const;
   // Writes one request; 0 when written.
   int linkSend(const uint8_t* bytes, size_t size);

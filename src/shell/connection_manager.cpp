@@ -104,9 +104,10 @@ void ConnectionManager::scheduleAttempt(uint32_t attempt, uint32_t fromTick) {
 void ConnectionManager::linkLost(const char* reason) {
   status().set({ConnectionPhase::Lost, reason});  // the engine was told when it happened
   linkUp_ = false;
-  // The first try is timed from the loss: closing the link counts towards it.
+  // No pause after closing a link that is gone already: the first try comes a
+  // backoff step after the loss, which gives the stack the same moment.
   uint32_t lostTick = platform::tickCount();
-  link_.linkClose();
+  link_.linkClose(0);
   if (autoReconnect_ && !stopAsked()) scheduleAttempt(1, lostTick);
 }
 

@@ -180,7 +180,9 @@ TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
     DisplayArea* a = mainWindow()->display();
     a->onClick(a->width() / 2, a->height() * (6144 + 9728 * 4 + 4000) / 65535);  // "Drop the link"
   });
-  d.add([&] { return log.text().find("Connection: Reconnecting") != std::string::npos; }, [] {});
+  // The status line says what is going on, and the buttons wait for the device.
+  d.add([] { return mainWindow()->status()->text() == "Reconnecting (attempt 1, next try in 1 s)"; },
+        [] { EXPECT_FALSE(mainWindow()->nextButton()->isEnabled()); });
   d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->reject(); });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 7u);

@@ -1,5 +1,8 @@
 #include "dialogs/editors.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "protocol/requests.h"
@@ -30,6 +33,54 @@ uint32_t numberFromText(const std::string& text) {
   return static_cast<uint32_t>(std::strtoul(cut.c_str(), nullptr, 0));
 }
 
+std::optional<int64_t> parseNumber(const std::string& text) {
+  size_t end = text.size();
+  while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  std::string trimmed = text.substr(0, end);
+  const char* start = trimmed.c_str();
+  while (std::isspace(static_cast<unsigned char>(*start))) ++start;
+  if (*start == 0) return std::nullopt;
+  char* stop = nullptr;
+  errno = 0;
+  long long n = std::strtoll(start, &stop, 0);
+  if (errno == ERANGE || *stop != 0) return std::nullopt;
+  return static_cast<int64_t>(n);
+}
+
+namespace {
+
+bool isSigned(uint16_t type) { return type == VariableType::S8 || type == VariableType::S16 || type == VariableType::S32; }
+
+int widthBits(uint16_t type) {
+  size_t bytes = variableValueWidth(type);
+  return bytes == 0 || bytes > 4 ? 32 : static_cast<int>(8 * bytes);
+}
+
+}  // namespace
+
+NumberRange typeRange(uint16_t type) {
+  int bits = widthBits(type);
+  if (isSigned(type)) return {-(int64_t{1} << (bits - 1)), (int64_t{1} << (bits - 1)) - 1};
+  return {0, (int64_t{1} << bits) - 1};
+}
+
+int64_t numberShown(uint16_t type, uint32_t bits) {
+  int width = widthBits(type);
+  uint64_t v = bits & ((uint64_t{1} << width) - 1);
+  if (isSigned(type) && (v >> (width - 1)) != 0) return static_cast<int64_t>(v) - (int64_t{1} << width);
+  return static_cast<int64_t>(v);
+}
+
+uint32_t numberBits(uint16_t type, int64_t n) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(n) & ((uint64_t{1} << widthBits(type)) - 1));
+}
+
+int64_t limitShown(uint16_t type, uint32_t limit) {
+  NumberRange r = typeRange(type);
+  int64_t n = isSigned(type) ? int64_t{static_cast<int32_t>(limit)} : int64_t{limit};
+  return std::clamp(n, r.minimum, r.maximum);
+}
+
 uint32_t weekdayBits(const std::array<bool, 7>& checked) {
   uint32_t bits = 0;
   for (int i = 0; i < 7; ++i)
@@ -38,11 +89,10 @@ uint32_t weekdayBits(const std::array<bool, 7>& checked) {
 }
 
 SliderSetup sliderSetup(const EditorRecord& r) {
-  // The range goes to the control as 16-bit values.
-  int lo = static_cast<int16_t>(r.minimum & 0xFFFF), hi = static_cast<int16_t>(r.maximum & 0xFFFF);
-  if (r.type == VariableType::U8 || r.type == VariableType::U16) lo = r.minimum & 0xFFFF, hi = r.maximum & 0xFFFF;
+  int64_t lo = limitShown(r.type, r.minimum);
+  int64_t hi = std::max(lo, limitShown(r.type, r.maximum));
   int tick = r.maximum - r.minimum < 50 ? 1 : 10;
-  return {lo, hi, tick, static_cast<int>(r.value)};
+  return {lo, hi, tick, std::clamp(numberShown(r.type, r.value), lo, hi)};
 }
 
 std::vector<std::string> listEntries(const ClientState& s, const EditorRecord& r) {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <optional>
+
 #include "dialogs/editors.h"
 #include "dialogs/password_rules.h"
+#include "dialogs/variable_writes.h"
 #include "support/messages.h"
 
 namespace okt {
@@ -9,21 +13,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class Dialogs : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::openTables(p, 4, 16, 32);
-    p.hooks.sendRequest = [this](const uint8_t* b, uint16_t n) {
-      writes.emplace_back(b + 13, b + n);  // the value bytes of a WRITE_VARIABLE
-      return 0;
-    };
-  }
-  void variable(uint32_t id, uint16_t type, const Bytes& value, uint32_t min = 0, uint32_t max = 0, uint8_t access = 2) {
-    ASSERT_EQ(test::decode(p, test::variableMessage(id, test::variableBody(type, value, 0xFFFFFF, min, max, access))), 0);
-  }
-  Protocol p;
-  std::vector<Bytes> writes;
-};
+class Dialogs : public ::testing::Test, public test::VariableWrites {};
 
 // An editor host that plays the user: it checks the editor chosen and
 // answers by setting the record as OK would.
@@ -90,19 +80,67 @@ TEST_F(Dialogs, EditorsByTypeAndRange) {
                  Case{VariableType::STRING, 0, 0, EditorKind::Text}, Case{VariableType::DATE, 0, 0, EditorKind::Date},
                  Case{VariableType::LIST, 0, 3, EditorKind::List}, Case{VariableType::NONE, 0, 0, EditorKind::None}})
     EXPECT_EQ(editorFor(c.type, c.min, c.max), c.kind) << c.type;
-  EditorRecord r;
-  r.maximum = 10;
-  EXPECT_EQ(sliderSetup(r).tickFrequency, 1);
-  r.maximum = 60;
-  EXPECT_EQ(sliderSetup(r).tickFrequency, 10);
+  struct Slider {
+    uint16_t type;
+    uint32_t min, max, value;
+    SliderSetup setup;
+  };
+  const Slider sliders[] = {
+      {VariableType::U8, 0, 10, 3, {0, 10, 1, 3}},
+      {VariableType::U8, 0, 60, 3, {0, 60, 10, 3}},
+      {VariableType::S8, 0xFFFFFFF6, 10, 0xFB, {-10, 10, 1, -5}},
+      {VariableType::S16, static_cast<uint32_t>(-120), static_cast<uint32_t>(-30), 0xFF9C, {-120, -30, 10, -100}},
+      {VariableType::U32, 4294967200u, 4294967295u, 5, {4294967200, 4294967295, 10, 4294967200}},  // kept in range
+  };
+  for (const Slider& c : sliders) {
+    EditorRecord r;
+    r.type = c.type, r.minimum = c.min, r.maximum = c.max, r.value = c.value;
+    SliderSetup s = sliderSetup(r);
+    EXPECT_EQ(s.minimum, c.setup.minimum) << c.type;
+    EXPECT_EQ(s.maximum, c.setup.maximum) << c.type;
+    EXPECT_EQ(s.tickFrequency, c.setup.tickFrequency) << c.type;
+    EXPECT_EQ(s.position, c.setup.position) << c.type;
+  }
 }
 
-TEST_F(Dialogs, NumbersAreReadWithBaseZero) {
-  EXPECT_EQ(numberFromText("0x1F"), 31u);
-  EXPECT_EQ(numberFromText("017"), 15u);
-  EXPECT_EQ(numberFromText("12abc"), 12u);
-  EXPECT_EQ(numberFromText("abc"), 0u);
-  EXPECT_EQ(numberFromText("-1"), 0xFFFFFFFFu);
+TEST(Numbers, WholeNumbersOnlyInAnyOfTheAcceptedForms) {
+  struct Case {
+    const char* text;
+    std::optional<int64_t> n;
+  };
+  const Case cases[] = {
+      {"0x1F", 31},  {"017", 15},    {"-5", -5},   {" 42 ", 42},           {"-0x80", -128},
+      {"+7", 7},     {"abc", {}},    {"12abc", {}}, {"", {}},              {"  ", {}},
+      {"0x", {}},    {"089", {}},    {"1 2", {}},  {"99999999999999999999", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parseNumber(c.text), c.n) << '"' << c.text << '"';
+  EXPECT_EQ(numberFromText("12abc"), 12u);  // the lenient reading headless scripts use
+}
+
+// A signed value is the two's complement of its width, whatever the width of
+// the number the device sent for its limits.
+TEST(Numbers, SignedTypesReadAndWriteTheirWidth) {
+  struct Case {
+    uint16_t type;
+    uint32_t bits;
+    int64_t shown;
+  };
+  const Case cases[] = {
+      {VariableType::S8, 0x80, -128},         {VariableType::S8, 0xFF, -1},          {VariableType::S8, 0x00, 0},
+      {VariableType::S8, 0x7F, 127},          {VariableType::S8, 0xFB, -5},          {VariableType::S16, 0x8000, -32768},
+      {VariableType::S16, 0x7FFF, 32767},     {VariableType::S32, 0x80000000, INT32_MIN}, {VariableType::S32, 0xFFFFFF06, -250},
+      {VariableType::S32, 0x7FFFFFFF, INT32_MAX}, {VariableType::U8, 0xFF, 255},      {VariableType::U32, 0xFFFFFFFF, 4294967295},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(numberShown(c.type, c.bits), c.shown) << c.type << " " << c.bits;
+    EXPECT_EQ(numberBits(c.type, c.shown), c.bits) << c.type << " " << c.shown;
+  }
+  EXPECT_EQ(numberBits(VariableType::U16, 70000), 4464u);  // beyond the width: its low bits, as before
+  // Limits come as 32-bit numbers; signed types' are signed, and none lies beyond the type.
+  EXPECT_EQ(limitShown(VariableType::S8, 0xFFFFFFF6), -10);
+  EXPECT_EQ(limitShown(VariableType::S8, 0x7FFFFFFF), 127);
+  EXPECT_EQ(limitShown(VariableType::U8, 300), 255);
+  EXPECT_EQ(limitShown(VariableType::U32, 4000000000u), 4000000000);
 }
 
 TEST_F(Dialogs, WrittenBytesOfEachEditor) {

@@ -1,6 +1,5 @@
 #include "dialogs/password_rules.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace okt {
@@ -27,14 +26,6 @@ PasswordField passwordField(uint16_t options, uint16_t allowedChars, uint8_t max
   f.upperCase = allowedChars == PasswordClass::Upper;
   f.maxLength = maxLength;
   return f;
-}
-
-std::vector<PopupButtonPlace> popupButtonPlaces(int n) {
-  std::vector<PopupButtonPlace> out;
-  if (n <= 0) return out;
-  int step = 200 / n, spacing = std::min(step, 100), width = spacing - 10, x = 220 - step * n;
-  for (int i = 0; i < n; ++i, x += spacing) out.push_back({kFirstPopupButtonId + i, x, width});
-  return out;
 }
 
 }  // namespace okt

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace okt {
 
@@ -24,12 +23,5 @@ struct PasswordField {
   int maxLength = 0;         // 0: no limit of its own
 };
 PasswordField passwordField(uint16_t options, uint16_t allowedChars, uint8_t maxLength);
-
-// A pop-up's buttons: ids 5200 + i, x and width in dialog units, at y 50.
-struct PopupButtonPlace {
-  int id, x, width;
-};
-std::vector<PopupButtonPlace> popupButtonPlaces(int count);
-constexpr int kFirstPopupButtonId = 5200;
 
 }  // namespace okt

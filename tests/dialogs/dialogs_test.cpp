@@ -240,25 +240,5 @@ TEST(PasswordRules, FieldSetupFromOptions) {
   EXPECT_FALSE(passwordField(0, 0xE0, 0).digitsOnly);
 }
 
-TEST(PopupLayout, ButtonsByTheGivenArithmetic) {
-  auto xs = [](int n) {
-    std::vector<int> out;
-    for (auto b : popupButtonPlaces(n)) out.push_back(b.x);
-    return out;
-  };
-  EXPECT_EQ(xs(1), (std::vector<int>{20}));
-  EXPECT_EQ(popupButtonPlaces(1)[0].width, 90);
-  EXPECT_EQ(xs(3), (std::vector<int>{22, 88, 154}));
-  EXPECT_EQ(popupButtonPlaces(3)[1].width, 56);
-  EXPECT_EQ(xs(4), (std::vector<int>{20, 70, 120, 170}));
-  auto ten = popupButtonPlaces(10);
-  ASSERT_EQ(ten.size(), 10u);
-  EXPECT_EQ(ten[0].x, 20);
-  EXPECT_EQ(ten[1].x, 40);
-  EXPECT_EQ(ten[0].width, 10);
-  EXPECT_EQ(ten[9].id, 5209);
-  EXPECT_TRUE(popupButtonPlaces(0).empty());
-}
-
 }  // namespace
 }  // namespace okt

@@ -1,6 +1,7 @@
 #include "ble/binding.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -9,6 +10,11 @@
 namespace okt {
 
 namespace {
+
+std::string loaderError() {
+  const char* text = dlerror();
+  return text ? text : "unknown reason";
+}
 
 template <typename F>
 bool resolve(WarbleBinding& b, const char* name, F& slot, std::string& error) {
@@ -26,13 +32,18 @@ bool resolve(WarbleBinding& b, const char* name, F& slot, std::string& error) {
 bool bindWarble(const std::string& library, WarbleBinding& out, std::string& error) {
   WarbleBinding b;
   b.library = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string reason = b.library ? "" : loaderError();
 #ifdef OKT_BLE_LIBRARY_DIR
-  // A bare name is also looked for where this build puts its libraries.
-  if (!b.library && library.find('/') == std::string::npos)
-    b.library = dlopen((std::string(OKT_BLE_LIBRARY_DIR) + "/" + library).c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A bare name is also looked for where this build puts its libraries. Its
+  // reason replaces the first only when the file is there (it failed to load).
+  std::string built = std::string(OKT_BLE_LIBRARY_DIR) + "/" + library;
+  if (!b.library && library.find('/') == std::string::npos) {
+    b.library = dlopen(built.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!b.library && access(built.c_str(), F_OK) == 0) reason = loaderError();
+  }
 #endif
   if (!b.library) {
-    error = "Bluetooth DLL library not found (" + library + ")";
+    error = "Bluetooth DLL library not found (" + library + "): " + reason;
     return false;
   }
 #define OKT_RESOLVE(name)                        \
@@ -66,6 +77,9 @@ bool bindWarble(const std::string& library, WarbleBinding& out, std::string& err
   OKT_RESOLVE(warble_lib_config)
   OKT_RESOLVE(warble_gattchar_on_notification_received)
 #undef OKT_RESOLVE
+  // Older libraries lack these; they bind all the same.
+  b.warble_scanner_set_error_handler =
+      reinterpret_cast<warble_scanner_set_error_handler_fn>(dlsym(b.library, "warble_scanner_set_error_handler"));
   platform::logf("WARBLE %s!\n", b.warble_lib_version());
   out = b;
   return true;

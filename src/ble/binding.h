@@ -34,16 +34,18 @@ struct WarbleBinding {
   warble_lib_init_fn warble_lib_init = nullptr;
   warble_lib_config_fn warble_lib_config = nullptr;
   warble_gattchar_on_notification_received_fn warble_gattchar_on_notification_received = nullptr;
+  // Optional: null when the library does not report scan failures.
+  warble_scanner_set_error_handler_fn warble_scanner_set_error_handler = nullptr;
 };
 
 // Where the library is found when nothing else is said.
 constexpr const char* kDefaultBleLibrary = "libokt-warble-qt.so";
 
 // Loads the library (a name searched the usual way, or a path) and resolves
-// every function in a fixed order. On failure the text says what went wrong
-// ("Bluetooth DLL library not found (NAME)" or "ERROR: Warble unknown
-// function NAME") and the binding is left empty. On success prints
-// "WARBLE <version>!".
+// every function in a fixed order, then the optional ones. On failure the
+// text says what went wrong ("Bluetooth DLL library not found (NAME): the
+// loader's reason" or "ERROR: Warble unknown function NAME") and the binding
+// is left empty. On success prints "WARBLE <version>!".
 bool bindWarble(const std::string& library, WarbleBinding& out, std::string& error);
 void unbindWarble(WarbleBinding& binding);
 

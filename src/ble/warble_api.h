@@ -26,6 +26,9 @@ struct WarbleScanMftData {
 };
 
 typedef void (*WarbleScanHandler)(void* context, const WarbleScanResult* result);
+// Why a scan cannot run or stopped early ("Bluetooth is turned off", ...);
+// called on a library thread, the text valid for the call only.
+typedef void (*WarbleScanErrorHandler)(void* context, const char* message);
 typedef void (*WarbleGattHandler)(void* context, WarbleGatt* gatt, const char* error);
 typedef void (*WarbleDisconnectHandler)(void* context, WarbleGatt* gatt, int32_t status);
 typedef void (*WarbleCharHandler)(void* context, WarbleGattChar* characteristic, const char* error);
@@ -36,6 +39,8 @@ typedef void (*WarbleNotifyHandler)(void* context, WarbleGattChar* characteristi
 
 typedef const char* (*warble_lib_version_fn)();
 typedef void (*warble_scanner_set_handler_fn)(void* context, WarbleScanHandler handler);
+// Optional: a library may leave it out, and is then silent about failures.
+typedef void (*warble_scanner_set_error_handler_fn)(void* context, WarbleScanErrorHandler handler);
 typedef void (*warble_scanner_start_fn)(int32_t nopts, const WarbleOption* opts);
 typedef void (*warble_scanner_stop_fn)();
 typedef WarbleGatt* (*warble_gatt_create_fn)(const char* mac);

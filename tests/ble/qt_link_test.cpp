@@ -98,6 +98,7 @@ TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
     std::mutex m;
     std::map<std::string, std::vector<int>> rssi;
     std::map<std::string, std::string> names;
+    std::map<std::string, bool> okt, info;  // the services advertised
   } seen;
   const WarbleBinding& w = qtWarble();
   w.warble_scanner_set_handler(&seen, [](void* context, const WarbleScanResult* r) {
@@ -105,6 +106,8 @@ TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
     std::lock_guard<std::mutex> lock(s->m);
     s->rssi[r->mac].push_back(r->rssi);
     s->names[r->mac] = r->name;
+    s->okt[r->mac] = qtWarble().warble_scan_result_has_service_uuid(r, "DADAE001-8D09-4DBF-9B75-9E58B9B66B91");
+    s->info[r->mac] = qtWarble().warble_scan_result_has_service_uuid(r, "0000180a-0000-1000-8000-00805f9b34fb");
   });
   w.warble_scanner_start(0, nullptr);
   bool updated = waitFor([&] {
@@ -117,9 +120,63 @@ TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
   std::lock_guard<std::mutex> lock(seen.m);
   EXPECT_EQ(seen.names["0C:0C:0C:00:00:01"], "OKT Demo");
   EXPECT_EQ(seen.rssi["0C:0C:0C:00:00:01"].front(), -48);
+  EXPECT_TRUE(seen.okt["0C:0C:0C:00:00:01"]);
+  EXPECT_FALSE(seen.info["0C:0C:0C:00:00:01"]);
   EXPECT_NE(bus->calls().find("StartDiscovery"), std::string::npos);
   EXPECT_TRUE(waitFor([] { return bus->calls().find("StopDiscovery") != std::string::npos; }));
 }
+
+// Why a scan cannot run, in the library's words: the radio off, no radio,
+// no bluetoothd.
+struct ScanFailure {
+  const char* name;
+  std::vector<std::string> options;
+  bool bluez;
+  std::string error;
+};
+
+class QtBleScanFailure : public QtBle, public ::testing::WithParamInterface<ScanFailure> {};
+
+TEST_P(QtBleScanFailure, IsReportedToTheErrorHandler) {
+  const ScanFailure& c = GetParam();
+  if (c.bluez) start(c.options);
+  struct Seen {
+    std::mutex m;
+    std::vector<std::string> errors;
+    int results = 0;
+  } seen;
+  const WarbleBinding& w = qtWarble();
+  ASSERT_NE(w.warble_scanner_set_error_handler, nullptr);
+  w.warble_scanner_set_handler(&seen, [](void* context, const WarbleScanResult*) {
+    auto* s = static_cast<Seen*>(context);
+    std::lock_guard<std::mutex> lock(s->m);
+    ++s->results;
+  });
+  w.warble_scanner_set_error_handler(&seen, [](void* context, const char* message) {
+    auto* s = static_cast<Seen*>(context);
+    std::lock_guard<std::mutex> lock(s->m);
+    s->errors.push_back(message);
+  });
+  w.warble_scanner_start(0, nullptr);
+  bool reported = waitFor([&] {
+    std::lock_guard<std::mutex> lock(seen.m);
+    return !seen.errors.empty();
+  });
+  w.warble_scanner_stop();
+  w.warble_scanner_set_error_handler(nullptr, nullptr);
+  w.warble_scanner_set_handler(nullptr, nullptr);
+  ASSERT_TRUE(reported);
+  std::lock_guard<std::mutex> lock(seen.m);
+  EXPECT_EQ(seen.errors, std::vector<std::string>{c.error});
+  EXPECT_EQ(seen.results, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, QtBleScanFailure,
+    ::testing::Values(ScanFailure{"PoweredOff", {"--powered-off"}, true, "Bluetooth is turned off"},
+                      ScanFailure{"NoAdapter", {"--no-adapter"}, true, "No Bluetooth adapter found"},
+                      ScanFailure{"NoBlueZ", {}, false, "The Bluetooth service (BlueZ) is not running"}),
+    [](const ::testing::TestParamInfo<ScanFailure>& info) { return info.param.name; });
 
 TEST_F(QtBle, TheConnectSequenceRunsOverBlueZAndNotificationsCarryTheAnswers) {
   start();  // the device is not known until a scan has seen it: the library looks for it

@@ -12,8 +12,14 @@
 // later one behind it); "refuse-connections" = 1 makes connects fail as for
 // a device out of range; "ignore-requests" = 1 takes writes without the
 // device ever seeing them (a device that does not answer); "drop-link" ends
-// every connection now, from the device's side; "reset" forgets the options
+// every connection now, from the device's side; "adapter-off" = 1 makes
+// scans find nothing, as with the radio switched off, and report "Bluetooth
+// is turned off" to the scan's error handler; "reset" forgets the options
 // and the completions still held back.
+//
+// Every emulated device advertises the OKT service. Built with
+// OKT_WARBLE_NO_SCAN_ERRORS, the library is one from before scan errors
+// were reported: it has no warble_scanner_set_error_handler.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -42,6 +48,7 @@ using okt::emu::DeviceDescription;
 
 constexpr const char* kDataUuid = "dadae006-8d09-4dbf-9b75-9e58b9b66b91";
 constexpr const char* kRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
+constexpr const char* kServiceUuid = "dadae001-8d09-4dbf-9b75-9e58b9b66b91";
 
 // Runs completion handlers one after another on a thread of the library's,
 // each no earlier than its due time. They keep their order: a completion held
@@ -120,10 +127,13 @@ struct Library {
   uint32_t handlerDelayMs = 0;
   bool refuseConnections = false;
   bool ignoreRequests = false;
+  bool adapterOff = false;
   std::vector<std::weak_ptr<GattCore>> connections;
   // Scanning.
   void* scanContext = nullptr;
   WarbleScanHandler scanHandler = nullptr;
+  void* scanErrorContext = nullptr;
+  WarbleScanErrorHandler scanErrorHandler = nullptr;
   std::atomic<bool> scanning{false};
   std::thread scanThread;
   // Last, so that it ends first: its tasks may still reach everything above.
@@ -279,10 +289,11 @@ __attribute__((visibility("default"))) void warble_lib_config(int32_t nopts, con
       if (key == "handler-delay-ms") l.handlerDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
       if (key == "refuse-connections") l.refuseConnections = on;
       if (key == "ignore-requests") l.ignoreRequests = on;
+      if (key == "adapter-off") l.adapterOff = on;
       if (key == "drop-link") drop = true;
       if (key == "reset") {
         l.omitted.clear(), l.model = {}, l.faults = {}, l.handlerDelayMs = 0;
-        l.refuseConnections = false, l.ignoreRequests = false;
+        l.refuseConnections = false, l.ignoreRequests = false, l.adapterOff = false;
         l.executor.clear();
       }
     }
@@ -296,6 +307,15 @@ __attribute__((visibility("default"))) void warble_scanner_set_handler(void* con
   l.scanContext = context;
   l.scanHandler = handler;
 }
+
+#ifndef OKT_WARBLE_NO_SCAN_ERRORS
+__attribute__((visibility("default"))) void warble_scanner_set_error_handler(void* context, WarbleScanErrorHandler handler) {
+  Library& l = lib();
+  std::lock_guard<std::mutex> lock(l.mutex);
+  l.scanErrorContext = context;
+  l.scanErrorHandler = handler;
+}
+#endif
 
 __attribute__((visibility("default"))) void warble_scanner_stop() {
   Library& l = lib();
@@ -313,6 +333,14 @@ __attribute__((visibility("default"))) void warble_scanner_start(int32_t, const 
   l.scanning = true;
   // Every emulated device advertises every 200 ms, its signal wavering a little.
   l.scanThread = std::thread([&l] {
+    {
+      // The handler is called under the mutex: once it is replaced, the old one is not called again.
+      std::lock_guard<std::mutex> lock(l.mutex);
+      if (l.adapterOff) {
+        if (l.scanErrorHandler) l.scanErrorHandler(l.scanErrorContext, "Bluetooth is turned off");
+        return;
+      }
+    }
     for (int round = 0; l.scanning; ++round) {
       for (const DeviceDescription& d : l.devices) {
         WarbleScanResult r{d.address.c_str(), d.name.c_str(), d.rssi - (round % 3), nullptr};
@@ -538,7 +566,7 @@ __attribute__((visibility("default"))) const WarbleScanMftData* warble_scan_resu
 }
 
 __attribute__((visibility("default"))) int32_t warble_scan_result_has_service_uuid(const WarbleScanResult*, const char* uuid) {
-  return uuid && lower(uuid) == kDataUuid ? 1 : 0;
+  return uuid && lower(uuid) == kServiceUuid ? 1 : 0;
 }
 
 }  // extern "C"

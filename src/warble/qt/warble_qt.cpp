@@ -85,6 +85,10 @@ OKT_EXPORT void warble_scanner_set_handler(void* context, WarbleScanHandler hand
   lib().loop.runAndWait([&] { lib().theScanner().setHandler(context, handler); });
 }
 
+OKT_EXPORT void warble_scanner_set_error_handler(void* context, WarbleScanErrorHandler handler) {
+  lib().loop.runAndWait([&] { lib().theScanner().setErrorHandler(context, handler); });
+}
+
 OKT_EXPORT void warble_scanner_start(int32_t, const WarbleOption*) {
   lib().loop.runAndWait([] { lib().theScanner().start(); });
 }
@@ -207,6 +211,10 @@ OKT_EXPORT const WarbleScanMftData* warble_scan_result_get_manufacturer_data(con
   return nullptr;
 }
 
-OKT_EXPORT int32_t warble_scan_result_has_service_uuid(const WarbleScanResult*, const char*) { return 0; }
+OKT_EXPORT int32_t warble_scan_result_has_service_uuid(const WarbleScanResult* r, const char* uuid) {
+  if (!r || !r->privateData || !uuid) return 0;
+  const QBluetoothUuid wanted(QString::fromLatin1(uuid));
+  return static_cast<const okt::warble_qt::Advertisement*>(r->privateData)->serviceUuids.contains(wanted) ? 1 : 0;
+}
 
 }  // extern "C"

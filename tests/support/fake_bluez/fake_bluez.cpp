@@ -8,9 +8,12 @@
 //
 //   fake-bluez [--device FILE] [--omit UUID]... [--fail MEMBER[:UUID]]...
 //              [--hang MEMBER[:UUID]]... [--no-cccd] [--known] [--log FILE]
+//              [--powered-off | --no-adapter]
 //   fake-bluez --version   (prints a BlueZ version, as bluetoothd does)
 //
-// The device appears once discovery starts (unless --known). --fail makes a
+// The device appears once discovery starts (unless --known), advertising the
+// OKT service. --powered-off and --no-adapter are the radio switched off and
+// a computer without one. --fail makes a
 // method (optionally only on the characteristic with that UUID) answer with
 // an error; --hang makes it never answer at all, as a stack stuck on a call. The method DropLink of org.okt.FakeBluez at /org/okt/fake ends
 // the connection from the peripheral's side; HangReads makes every ReadValue
@@ -44,6 +47,7 @@ const QString kObjectManager = "org.freedesktop.DBus.ObjectManager";
 const QString kAdapter = "/org/bluez/hci0";
 const QString kDataUuid = "dadae006-8d09-4dbf-9b75-9e58b9b66b91";
 const QString kRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
+const QString kServiceUuid = "dadae001-8d09-4dbf-9b75-9e58b9b66b91";
 
 struct Options {
   QString devicePath;
@@ -52,6 +56,8 @@ struct Options {
   QStringList hangs;
   bool noCccd = false;
   bool known = false;
+  bool poweredOff = false;
+  bool noAdapter = false;
   QString logPath;
 };
 
@@ -61,9 +67,10 @@ class FakeBluez : public QDBusVirtualObject {
       : bus_(bus), o_(std::move(options)), device_(std::move(device)) {
     QString mac = QString::fromStdString(device_.address).toUpper();
     devicePath_ = kAdapter + "/dev_" + QString(mac).replace(':', '_');
-    objects_[kAdapter]["org.bluez.Adapter1"] = {
-        {"Address", "00:1A:7D:DA:71:13"}, {"Name", "fake"}, {"Alias", "fake"}, {"Powered", true},
-        {"Discovering", false}, {"Discoverable", false}, {"Pairable", true}, {"UUIDs", QStringList()}};
+    if (!o_.noAdapter)
+      objects_[kAdapter]["org.bluez.Adapter1"] = {
+          {"Address", "00:1A:7D:DA:71:13"}, {"Name", "fake"}, {"Alias", "fake"}, {"Powered", !o_.poweredOff},
+          {"Discovering", false}, {"Discoverable", false}, {"Pairable", true}, {"UUIDs", QStringList()}};
     rssiTimer_.setInterval(300);
     QObject::connect(&rssiTimer_, &QTimer::timeout, [this] { waver(); });
     if (o_.known) addDevice();
@@ -219,7 +226,7 @@ class FakeBluez : public QDBusVirtualObject {
                               {"Trusted", false},
                               {"Blocked", false},
                               {"LegacyPairing", false},
-                              {"UUIDs", QStringList()}}}});
+                              {"UUIDs", QStringList{kServiceUuid}}}}});
   }
 
   // The signal strength wavers while discovery runs.
@@ -260,7 +267,7 @@ class FakeBluez : public QDBusVirtualObject {
     connected_ = true;
     set(devicePath_, "org.bluez.Device1", "Connected", true);
     QString okt = devicePath_ + "/service0001", info = devicePath_ + "/service0010";
-    addService(okt, "dadae001-8d09-4dbf-9b75-9e58b9b66b91");
+    addService(okt, kServiceUuid);
     addCharacteristic(okt, 0x2, kDataUuid, {"read", "notify"});
     addCharacteristic(okt, 0x5, kRequestUuid, {"write"});
     addService(info, "0000180a-0000-1000-8000-00805f9b34fb");
@@ -347,6 +354,8 @@ int main(int argc, char** argv) {
     else if (a[i] == "--log") o.logPath = next, ++i;
     else if (a[i] == "--no-cccd") o.noCccd = true;
     else if (a[i] == "--known") o.known = true;
+    else if (a[i] == "--powered-off") o.poweredOff = true;
+    else if (a[i] == "--no-adapter") o.noAdapter = true;
     else {
       std::fprintf(stderr, "fake-bluez: unknown option %s\n", a[i].toLocal8Bit().constData());
       return 2;

@@ -21,7 +21,15 @@ class ConnectDialogs {
   // Shows a progress step in the connecting dialog, if it is open; closes it
   // at 1000 and more. False when the dialog is not open.
   virtual bool showProgress(int value, const std::string& text) = 0;
+  // A scan began or ended; ConnectFlow::scanning() says which (worker thread).
+  virtual void scanStateChanged() {}
+  // Why the scan finds nothing: the library's failure, or the hint after a
+  // quiet while (worker thread).
+  virtual void scanProblem(const std::string& text) { (void)text; }
 };
+
+// Said when a scan has found nothing for a while and the library cannot tell why.
+constexpr const char* kNoDevicesFound = "No devices found \u2014 is Bluetooth on?";
 
 // The work behind "&Connect": scanning on the application worker, the
 // chosen device's address handed to the link, and the progress of the
@@ -34,9 +42,14 @@ class ConnectFlow {
   void setDialogs(ConnectDialogs* dialogs) { dialogs_ = dialogs; }
   ScanList& scanList() { return list_; }
 
-  // The application worker's SCAN: at most 30 s, or until aborted. 0 when it
-  // ran its time, 1 when it was aborted (or never started).
+  // The application worker's SCAN: at most 30 s, or until aborted or the
+  // library reports a failure. 0 when it ran its time, 1 when it was aborted,
+  // failed or never started.
   int scanForDevices();
+  // A scan asked for with requestScan is queued or running.
+  bool scanning() const;
+  // The last scan's failure, as the library said it ("" when none).
+  std::string lastScanFailure() const;
   // "&Scan": a new scan, from an empty list; one still running stops.
   void requestScan();
   // Copies the chosen address to the link and posts CONNECT.
@@ -50,6 +63,12 @@ class ConnectFlow {
   void reportProgress(int value, const std::string& text);
 
   uint32_t scanSteps = 300;  // of 100 ms
+  // After this many steps with nothing found, a library that cannot report
+  // failures gets the kNoDevicesFound hint.
+  uint32_t quietSteps = 100;
+  // Told of every scan failure and hint, on the worker thread; set before
+  // the worker starts.
+  std::function<void(const std::string& text)> onScanFailure;
   uint32_t closeDelayMs = 800;
 
   std::atomic<bool> connectRequested{false};
@@ -57,6 +76,8 @@ class ConnectFlow {
 
  private:
   static void onScanResult(void* context, const WarbleScanResult* result);
+  static void onScanError(void* context, const char* message);
+  void reportScanProblem(const std::string& text);
 
   const WarbleBinding& w_;
   Link& link_;
@@ -68,6 +89,10 @@ class ConnectFlow {
   std::atomic<uint64_t> scansAsked_{0};
   std::atomic<uint64_t> scansStarted_{0};
   std::atomic<uint64_t> abortedThrough_{0};
+  std::atomic<uint64_t> endedThrough_{0};
+  mutable std::mutex failureMutex_;
+  bool scanRunning_ = false;  // the library's failures count only then
+  std::string failure_;
   std::atomic<bool> closed_{false};
 };
 

@@ -14,6 +14,8 @@ namespace okt {
 
 constexpr const char* kOktDataUuid = "dadae006-8d09-4dbf-9b75-9e58b9b66b91";
 constexpr const char* kOktRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
+// The service holding both, as an OKT device advertises it.
+constexpr const char* kOktServiceUuid = "dadae001-8d09-4dbf-9b75-9e58b9b66b91";
 
 // The program's connection to one OKT peripheral through the bound
 // Bluetooth library. GATT operations are made synchronous, one at a time,

@@ -54,24 +54,130 @@ class ConnectDialogsTest : public ::testing::Test {
   std::unique_ptr<QtConnectDialogs> dialogs;
 };
 
-TEST_F(ConnectDialogsTest, RowsAreAddedAndUpdatedByAddress) {
+TEST_F(ConnectDialogsTest, OpeningStartsAScanThatStopEnds) {
   ScanDialog dialog(*flow, queue);
-  flow->scanList().addScanResult("AA:00:00:00:00:01", "first", -40);
-  flow->scanList().addScanResult("aa:00:00:00:00:01", "renamed", -41);
-  flow->scanList().addScanResult("AA:00:00:00:00:02", "second", -70);
-  dialog.refresh();
-  ASSERT_EQ(dialog.list()->topLevelItemCount(), 2);
-  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(1), "renamed");
-  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(2), "-41 dBm");
-  EXPECT_EQ(dialog.list()->headerItem()->text(0), "Mac");
+  EXPECT_FALSE(flow->scanning());
+  dialog.show();
+  EXPECT_TRUE(flow->scanning());
+  EXPECT_TRUE(dialog.busyIndicator()->isVisible());
+  EXPECT_TRUE(dialog.stopButton()->isVisible());
+  EXPECT_FALSE(dialog.scanButton()->isVisible());
+  ASSERT_TRUE(processUntil([&] {
+    dialog.refresh();
+    return dialog.list()->topLevelItemCount() > 0;
+  }));
+  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(0), "0C:0C:0C:00:00:01");
+  EXPECT_TRUE(dialog.list()->topLevelItem(0)->text(2).endsWith(" dBm"));
+  QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
+  EXPECT_FALSE(flow->scanning());
+  EXPECT_FALSE(dialog.busyIndicator()->isVisible());
+  EXPECT_TRUE(dialog.scanButton()->isVisible());
+  EXPECT_EQ(dialog.list()->topLevelItemCount(), 1);  // stopping keeps what was found
 }
 
-TEST_F(ConnectDialogsTest, ConnectWithoutASelectionKeepsTheDialogOpen) {
+// Rows put in by hand, while the scan the dialog started finds nothing.
+class ChosenRow : public ConnectDialogsTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    ConnectDialogsTest::SetUp();
+    configure("adapter-off", "1");
+  }
+  void TearDown() override {
+    configure("reset", "");
+    ConnectDialogsTest::TearDown();
+  }
+  void configure(const char* key, const char* value) {
+    WarbleOption o{key, value};
+    w.warble_lib_config(1, &o);
+  }
+  QTreeWidgetItem* row(ScanDialog& dialog, const QString& address) {
+    for (int i = 0; i < dialog.list()->topLevelItemCount(); ++i)
+      if (dialog.list()->topLevelItem(i)->text(0) == address) return dialog.list()->topLevelItem(i);
+    return nullptr;
+  }
+  QPoint at(ScanDialog& dialog, QTreeWidgetItem* item) { return dialog.list()->visualItemRect(item).center(); }
+};
+
+TEST_P(ChosenRow, ConnectTakesTheSelectedRowAndNothingElse) {
+  const std::string how = GetParam();
   ScanDialog dialog(*flow, queue);
   dialog.show();
-  QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
+  ScanList& list = flow->scanList();
+  list.addScanResult("aa:00:00:00:00:01", "first", -40);
+  list.addScanResult("AA:00:00:00:00:02", "second", -60);
+  list.addScanResult("AA:00:00:00:00:03", "third", -80);
+  dialog.refresh();
+  QTreeWidget* tree = dialog.list();
+  ASSERT_EQ(tree->topLevelItemCount(), 3);
+  // A current row is not a chosen one.
+  tree->setCurrentItem(tree->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+  EXPECT_FALSE(dialog.connectButton()->isEnabled());
+  QTest::keyClick(tree, Qt::Key_Return);
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_FALSE(flow->connectRequested);
+
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at(dialog, row(dialog, "AA:00:00:00:00:02")));
+  EXPECT_TRUE(dialog.connectButton()->isEnabled());
+  // A stronger device comes in above: the choice moves with its device.
+  list.addScanResult("AA:00:00:00:00:04", "fourth", -30);
+  dialog.refresh();
+  ASSERT_EQ(tree->selectedItems().size(), 1);
+  ASSERT_EQ(tree->selectedItems().front()->text(0), "AA:00:00:00:00:02");
+
+  if (how == "Button") QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
+  if (how == "Enter") QTest::keyClick(tree, Qt::Key_Return);
+  if (how == "DoubleClick") {  // the first click of it, then the second
+    QPoint where = at(dialog, tree->selectedItems().front());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, where);
+  }
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_TRUE(flow->connectRequested);
+  EXPECT_EQ(link->address(), "AA:00:00:00:00:02");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ChosenRow, ::testing::Values("Button", "Enter", "DoubleClick"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+TEST_F(ChosenRow, TheFilterNarrowsTheListAndAChoiceFilteredOutIsDropped) {
+  ScanDialog dialog(*flow, queue);
+  dialog.show();
+  flow->scanList().addScanResult("0C:0C:0C:00:00:01", "OKT Demo", -50, true);
+  flow->scanList().addScanResult("11:22:33:44:55:66", "Kitchen scale", -40);
+  dialog.refresh();
+  QTreeWidget* tree = dialog.list();
+  tree->setCurrentItem(row(dialog, "11:22:33:44:55:66"));
+  QTest::keyClicks(dialog.filterEdit(), "KITCH");
+  ASSERT_EQ(tree->topLevelItemCount(), 1);
+  EXPECT_TRUE(dialog.connectButton()->isEnabled());
+  dialog.filterEdit()->clear();
+  dialog.oktOnlyBox()->setChecked(true);
+  ASSERT_EQ(tree->topLevelItemCount(), 1);
+  EXPECT_EQ(tree->topLevelItem(0)->text(1), "OKT Demo");
+  EXPECT_TRUE(tree->selectedItems().isEmpty());
+  EXPECT_FALSE(dialog.connectButton()->isEnabled());
+}
+
+// What the library says about a failed scan reaches the open dialog, and the
+// scan is over.
+TEST_F(ChosenRow, AScanFailureIsShownInTheDialog) {
+  QString shown;
+  bool stopped = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    ScanDialog* dialog = dialogs->scanDialog();
+    if (!dialog || dialog->problem()->isHidden() || !dialog->scanButton()->isVisible()) return;
+    shown = dialog->problem()->text();
+    stopped = !dialog->busyIndicator()->isVisible();
+    dialog->reject();
+  });
+  poll.start(10);
+  QTimer::singleShot(5000, [&] {
+    if (dialogs->scanDialog()) dialogs->scanDialog()->reject();
+  });
+  dialogs->showConnectDialogs();
+  EXPECT_EQ(shown, "Bluetooth is turned off");
+  EXPECT_TRUE(stopped);
 }
 
 // "&Scan" twice, pick, "&Connect": the second scan took over from the first,

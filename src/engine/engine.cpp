@@ -168,6 +168,19 @@ int Engine::postClick(uint32_t x, uint32_t y) {
   return 0;
 }
 
+void Engine::postResize(const ViewRect& rect) {
+  if (rect.right <= rect.left || rect.bottom <= rect.top) return;
+  pushClientWork({std::nullopt, [this, rect] {
+    ClientState& s = p_.state;
+    // Between connections the next connect takes the area's size itself.
+    if (!s.pObjList.exists()) return;
+    s.viewRect = rect;
+    viewRight_ = rect.right;
+    viewBottom_ = rect.bottom;
+    if (s.displayReady && objectBody(s, s.currentScreen)) display_.redrawCurrent();
+  }});
+}
+
 int Engine::postClient(uint32_t flags) {
   if (!clientRunning_) return 0;
   clientFlags_.post(flags);

@@ -82,6 +82,9 @@ class Engine {
   // the user was on. number: the link connection that ended (0 unknown);
   // whatever the engine still had to do for it or an older one is dropped.
   void postDisconnect(bool lost, uint64_t number = 0);
+  // The display area has a new size: the view follows it, and the current
+  // display is drawn again at the new size (once; callers debounce).
+  void postResize(const ViewRect& rect);
   // A click at pixel (x, y) of the display area.
   int postClick(uint32_t x, uint32_t y);
   int postClient(uint32_t flags);

@@ -1,5 +1,6 @@
 #include "presentation/renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "platform/tick.h"
 #include "protocol/requests.h"
 #include "protocol/wire.h"
+#include "presentation/targets.h"
 
 namespace okt {
 namespace {
@@ -62,6 +64,7 @@ void Renderer::redrawScreen(uint32_t id) {
   ui_.enablePageBox(false);
   ui_.showPageNumber(0xFFFFFFFF);
   ui_.enableBack(id != p_.state.homeScreen);
+  ui_.showTargets(screenTargets(p_.state, id));
 }
 
 void Renderer::drawMenuItem(DrawContext& ctx, Surface& s, uint32_t rowTop, const MenuItem& item, bool highlighted) {
@@ -112,6 +115,7 @@ void Renderer::redrawMenu(uint32_t id) {
   ui_.enableNextPage(st.menuPage != st.menuPageCount);
   ui_.enablePageBox(true);
   ui_.showPageNumber(st.menuPage);
+  ui_.showTargets(menuTargets(st, id));
 }
 
 // ---- Lock screens ----
@@ -226,6 +230,21 @@ void Renderer::drawLock(uint32_t id) {
   ui_.enablePrevPage(false);
   // The lock holds the user: BACK does nothing until it ends.
   ui_.enableBack(false);
+  std::vector<DisplayTarget> targets;
+  if (isValidId(lock->unlockText) && w > 0 && h > 0) {
+    // The unlock button, in view units.
+    auto ux = [w](int px) { return static_cast<uint32_t>(std::clamp(px, 0, w) * 65535LL / w); };
+    auto uy = [h](int px) { return static_cast<uint32_t>(std::clamp(px, 0, h) * 65535LL / h); };
+    DisplayTarget unlock;
+    unlock.x = ux(cx - 100);
+    unlock.y = uy(cy + 75);
+    unlock.width = ux(cx + 100) - unlock.x;
+    unlock.height = uy(cy + 125) - unlock.y;
+    const char* label = textOf(st, lock->unlockText);
+    unlock.name = label ? label : "";
+    if (unlock.width && unlock.height) targets.push_back(std::move(unlock));
+  }
+  ui_.showTargets(targets);
 }
 
 void Renderer::refreshLock() {

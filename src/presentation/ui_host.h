@@ -28,6 +28,18 @@ struct PopupRequest {
   std::vector<std::string> buttonLabels;
 };
 
+// Something on the display the user can press: a button or gauge with a
+// press event, or a menu row. The rectangle is in view units (0..65535 of
+// the view's width and height); a press is a click at its centre.
+struct DisplayTarget {
+  enum class Kind { Button, MenuRow };
+  Kind kind = Kind::Button;
+  uint32_t x = 0, y = 0, width = 0, height = 0;
+  std::string name;  // the text it shows; may be empty
+
+  bool operator==(const DisplayTarget&) const = default;
+};
+
 // Dialog results, as a modal dialog ends.
 constexpr int kDialogOk = 1;
 constexpr int kDialogCancel = 2;
@@ -51,6 +63,9 @@ class UiHost {
   // n = 0xFFFFFFFF: no page (a screen).
   virtual void showPageNumber(uint32_t n) = 0;
   virtual void disableNavigation() = 0;
+  // What can be pressed on the display just presented, in the order a
+  // keyboard walks it (empty on a lock screen, and after the connection ends).
+  virtual void showTargets(const std::vector<DisplayTarget>& targets) { (void)targets; }
 
   // A modal message box captioned "ERROR".
   virtual void errorBox(const std::string& text) = 0;

@@ -73,6 +73,8 @@ struct ViewRect {
   int32_t top = 0;
   int32_t right = 0;
   int32_t bottom = 0;
+
+  bool operator==(const ViewRect&) const = default;
 };
 
 struct ClientState {

@@ -4,7 +4,9 @@
 
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
+#include "presentation/targets.h"
 #include "protocol/requests.h"
+#include "shell/display_view.h"
 #include "support/log_capture.h"
 #include "support/scripted_host.h"
 
@@ -273,17 +275,60 @@ TEST_F(EngineTest, BackAndAClickPostedTogetherKeepTheirOrder) {
   EXPECT_EQ(eventsSent()[1], event("row0"));  // not the button's "a-pressed"
 }
 
-TEST_F(EngineTest, ClicksArriveAsViewUnits) {
+// The view follows the display area: a resize draws the display again at
+// the new size, and clicks are mapped with the view as it is now.
+TEST_F(EngineTest, ClicksArriveAsViewUnitsOfTheViewAsItIsNow) {
   start(device());
   EXPECT_EQ(engine->postClick(400, 300), 0);  // before a connect: dropped
   connect();
-  host.rect = {0, 0, 800, 600};
-  engine->postControl(ControlFlag::DISCONNECT);
-  engine->postControl(ControlFlag::CONNECT);  // measures the window again
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.viewRect.right == 800; }); }));
+  size_t drawn = host.count("menu 0 page 0");
+  engine->postResize({0, 0, 800, 600});
+  ASSERT_TRUE(waitUntil([&] { return host.count("menu 0 page 0") == drawn + 1; }));
+  engine->withTables([](ClientState& s) { EXPECT_EQ(s.viewRect, (ViewRect{0, 0, 800, 600})); });
   engine->postClick(400, 300);
   ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.clickX == 32767; }); }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.clickY, 32767u); });
+  engine->postResize({0, 0, 0, 600});  // an area with no room: nothing changes
+  engine->postControl(ControlFlag::DISCONNECT);
+  engine->postResize({0, 0, 100, 100});  // between connections: the next connect measures
+  host.rect = {0, 0, 300, 340};
+  engine->postControl(ControlFlag::CONNECT);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.viewRect.right == 300; }); }));
+  engine->withTables([](ClientState& s) { EXPECT_EQ(s.viewRect.bottom, 340); });
+}
+
+// What the keyboard walks: the screen's placements that react to a press
+// (not a button without event or target, not a text box), the menu's rows
+// of the current page; a press at a target's centre is a click there.
+TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
+  start(device());
+  connect();
+  auto rows = engine->withTables([](ClientState& s) { return menuTargets(s, 0); });
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0].kind, DisplayTarget::Kind::MenuRow);
+  EXPECT_EQ(rows[0].name, "Item");
+  auto [rx, ry] = targetCentre(rows[3]);
+  clickUnits(rx, ry);
+  ASSERT_TRUE(waitUntil([&] { return eventsSent() == std::vector<uint32_t>{event("row3")}; }));
+  engine->postControl(ControlFlag::NEXT_PAGE);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return menuTargets(s, 0).size() == 3; }); }));
+
+  auto targets = engine->withTables([](ClientState& s) { return screenTargets(s, 1); });
+  ASSERT_EQ(targets.size(), 3u);  // buttons 2 and 4, the gauge
+  EXPECT_EQ(targets[0], (DisplayTarget{DisplayTarget::Kind::Button, 0, 0, 20000, 20000, "Item"}));
+  EXPECT_EQ(targets[1].y, 30000u);
+  EXPECT_EQ(targets[2].y, 52000u);
+  engine->postControl(ControlFlag::PREV_PAGE);
+  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.menuPage == 0; }); }));
+  clickUnits(rows[0].x + 10, rows[0].y + 10);  // to screen 1
+  ASSERT_TRUE(host.waitFor("screen 1"));
+  for (const DisplayTarget& t : {targets[1], targets[2]}) {
+    auto [x, y] = targetCentre(t);
+    clickUnits(x, y);
+  }
+  ASSERT_TRUE(waitUntil([&] {
+    return eventsSent() == std::vector<uint32_t>{event("row3"), event("row0"), event("c-pressed"), event("gauge-pressed")};
+  }));
 }
 
 TEST_F(EngineTest, FloodAtTheLinksTopRateWhileTheUserClicks) {

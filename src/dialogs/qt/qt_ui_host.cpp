@@ -48,6 +48,12 @@ void QtUiHost::button(Button b, bool on) {
   }, Qt::QueuedConnection);
 }
 
+void QtUiHost::showTargets(const std::vector<DisplayTarget>& targets) {
+  QMetaObject::invokeMethod(this, [this, targets] {
+    if (onTargets) onTargets(targets);
+  }, Qt::QueuedConnection);
+}
+
 void QtUiHost::showPageNumber(uint32_t n) {
   QMetaObject::invokeMethod(this, [this, n] {
     if (onPageNumber) onPageNumber(n);

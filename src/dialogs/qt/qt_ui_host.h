@@ -33,6 +33,7 @@ class QtUiHost : public QObject, public UiHost, public EditorHost {
   std::function<void(const QImage& frame)> onFrame;
   std::function<void(Button button, bool enabled)> onButton;
   std::function<void(uint32_t page)> onPageNumber;
+  std::function<void(const std::vector<DisplayTarget>& targets)> onTargets;
   PopupDialog::IconRenderer icons;
 
   ViewRect displayRect() override;
@@ -43,6 +44,7 @@ class QtUiHost : public QObject, public UiHost, public EditorHost {
   void enablePageBox(bool on) override { button(Button::PageBox, on); }
   void showPageNumber(uint32_t n) override;
   void disableNavigation() override;
+  void showTargets(const std::vector<DisplayTarget>& targets) override;
   void errorBox(const std::string& text) override;
   void allowDialogs(bool allowed) override;
   void closeDialogs() override;

@@ -75,7 +75,10 @@ void ConnectionStatus::download(uint64_t number, uint32_t received, uint32_t ann
   if (number == 0 || number != downloading_ || state_.phase != ConnectionPhase::Downloading) return;
   if (complete) {
     downloading_ = 0;
-    changeLocked({ConnectionPhase::Connected});
+    ConnectionState connected(ConnectionPhase::Connected);
+    connected.received = received;
+    connected.announced = announced;
+    changeLocked(connected);
     return;
   }
   uint32_t now = platform::tickCount();

@@ -185,9 +185,10 @@ void arrived(Protocol& p, bool first = true) {
   if (p.hooks.elementProgress) p.hooks.elementProgress(first);
 }
 
-void logErrorReport(uint32_t code, uint8_t elementType, uint32_t elementId) {
+void logErrorReport(Protocol& p, uint32_t code, uint8_t elementType, uint32_t elementId) {
   platform::logf("%s ; Element type %u: %s ID = %u\n", errorCodeName(code), elementType, elementTypeName(elementType),
                  elementId);
+  if (p.hooks.errorReported) p.hooks.errorReported(code, elementType, elementId);
 }
 
 // Grows a part buffer to hold [offset, offset + n) and copies the bytes in.
@@ -431,7 +432,7 @@ int decodeMessage(Protocol& p, const uint8_t* bytes, size_t length) {
       uint32_t code = 0, elementId = 0;
       uint8_t elementType = 0;
       if (!(r.u32(code) && r.u8(elementType) && r.u32(elementId))) return 1;
-      logErrorReport(code, elementType, elementId);
+      logErrorReport(p, code, elementType, elementId);
       return 0;
     }
     case MessageType::EVENT: {

@@ -16,6 +16,7 @@ int queueNotification(Protocol& p, const uint8_t* bytes, size_t length) {
     if (++sleeps >= 21) return 1;
   }
   if (pushMessage(p.queue, bytes, length) != 0) return 1;
+  p.messagesReceived.fetch_add(1, std::memory_order_relaxed);
   if (p.hooks.postData) p.hooks.postData();
   return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,8 @@ struct ProtocolHooks {
   // A download went on: an object, text or variable was stored for the
   // first time since its table was made (first), or a part of one arrived.
   std::function<void(bool first)> elementProgress;
+  // The device reported an error (after the line is logged).
+  std::function<void(uint32_t code, uint8_t elementType, uint32_t elementId)> errorReported;
   // True when the wait for INFO is to end early (a newer request, the end).
   std::function<bool()> cancelled;
 };
@@ -35,6 +38,8 @@ struct Protocol {
   ClientState state;
   ReceiveQueue queue;
   ProtocolHooks hooks;
+  // Notifications queued since the start (any thread reads it: a rate to show).
+  std::atomic<uint64_t> messagesReceived{0};
 };
 
 // Entry point of the BLE notification callback: waits up to 21 x 10 ms for

@@ -17,6 +17,7 @@ struct AppMessageType {
     DISCONNECT = 3,
     LINK_LOST = 4,       // payload: the link connection's number (u32)
     CONNECT_FAILED = 5,  // the protocol connection over it failed; payload as LINK_LOST
+    RECONNECT_NOW = 6,   // the user does not want to wait for the next attempt
   };
 };
 

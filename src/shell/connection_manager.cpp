@@ -44,6 +44,15 @@ void ConnectionManager::disconnect() {
   queue_.postAppMessage(AppMessageType::DISCONNECT);
 }
 
+void ConnectionManager::connectTo(const std::string& address) {
+  if (address.empty()) return;
+  stopReconnecting();
+  link_.linkSetAddress(address.substr(0, 255));
+  queue_.postAppMessage(AppMessageType::CONNECT);
+}
+
+void ConnectionManager::reconnectNow() { queue_.postAppMessage(AppMessageType::RECONNECT_NOW); }
+
 void ConnectionManager::stopReconnecting() {
   ++stops_;
   // An attempt under way gives up now. (A connect of the user's own, if it is
@@ -120,7 +129,8 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       statusText("Scanning BT");
       status().set({ConnectionPhase::Scanning});
       flow_.scanForDevices();
-      if (status().current().phase == ConnectionPhase::Scanning) status().set({ConnectionPhase::Idle});
+      // A scan that failed says why (no adapter, Bluetooth off, no BlueZ).
+      if (status().current().phase == ConnectionPhase::Scanning) status().set({ConnectionPhase::Idle, flow_.lastScanFailure()});
       statusText("");
       return true;
     case AppMessageType::CONNECT:
@@ -158,6 +168,9 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       // An attempt that reached the device but not its interface is an
       // attempt like any other; a connect of the user's ends there.
       if (resumed_ && autoReconnect_ && !stopAsked()) scheduleAttempt(attempt_ + 1, platform::tickCount());
+      return true;
+    case AppMessageType::RECONNECT_NOW:
+      if (reconnecting_) dueTick_ = platform::tickCount();  // the idle hook runs it next
       return true;
     default:
       if (errorBox) errorBox("INTERNAL Message not supported");

@@ -32,6 +32,11 @@ class ConnectionManager {
 
   // The user's Disconnect: the link closes and stays closed.
   void disconnect();
+  // Connects to a known address without a scan (a recent device, the
+  // command line's). Ends any reconnection under way.
+  void connectTo(const std::string& address);
+  // A reconnection that waits for its next attempt makes it now.
+  void reconnectNow();
   // A user action ends any reconnection under way (a Connect of their own,
   // say); a running attempt stops at once.
   void stopReconnecting();

@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <QElapsedTimer>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QAccessible>
+#include <QtTest/QTest>
 #include <functional>
 #include <vector>
 
@@ -88,6 +91,16 @@ void chooseTheDemo(Driver& d) {
   });
 }
 
+// A click at a point of the view, in view units, as the mouse would make it.
+void clickAt(uint32_t ux, uint32_t uy) {
+  DisplayArea* a = mainWindow()->display();
+  ViewRect v = a->drawnView();
+  a->onClick(static_cast<int>(uint64_t{ux} * static_cast<uint32_t>(v.right) / 65536),
+             static_cast<int>(uint64_t{uy} * static_cast<uint32_t>(v.bottom) / 65536));
+}
+// The middle of menu row k of the page shown.
+void clickRow(int k) { clickAt(32768, 6144 + 9728 * k + 4000); }
+
 bool showsConnected() {
   return mainWindow() && mainWindow()->status()->text() == "Connected" && !QApplication::activeModalWidget();
 }
@@ -102,10 +115,13 @@ int runDriven(Driver& d, test::LogCapture& log, ClientOptions options = {}) {
     for (const std::string& line : log.lines())
       if (line.rfind("NOTIF", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    if (MainWindow* w = mainWindow()) w->reject();
+    if (MainWindow* w = mainWindow()) w->close();
   });
   watchdog.start(90000);
   options.bleLibrary = OKT_WARBLE_EMULATOR;
+  // Settings of its own: nothing remembered from another run (or the user's).
+  QTemporaryDir settings;
+  if (options.settingsFile.empty()) options.settingsFile = settings.filePath("okt-client.ini").toStdString();
   return runClient(*qApp, options);
 }
 
@@ -115,7 +131,7 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   Driver d;
   chooseTheDemo(d);
   // The connecting dialog closes itself after "System READY"; the home menu is drawn.
-  d.add([] { return mainWindow() && !mainWindow()->display()->pixmap().isNull() && !QApplication::activeModalWidget(); },
+  d.add([] { return mainWindow() && !mainWindow()->display()->frame().isNull() && !QApplication::activeModalWidget(); },
         [] {
           MainWindow* w = mainWindow();
           EXPECT_TRUE(w->information()->text().startsWith("MAC: 0C:0C:0C:00:00:01"));
@@ -131,9 +147,7 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
                                   : w->grab();
             picture.save(shot);
           }
-          // Row 0 of the home menu: Buttons.
-          QPoint row(w->display()->width() / 2, w->display()->height() * 10000 / 65535);
-          w->display()->onClick(row.x(), row.y());
+          clickRow(0);  // Buttons
         });
   d.add([&] {
     return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && mainWindow()->backButton()->isEnabled();
@@ -143,11 +157,8 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
     return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1") &&
            mainWindow()->nextButton()->isEnabled();
   }, [] { mainWindow()->nextButton()->click(); });
-  auto row = [](int k) { return mainWindow()->display()->height() * (6144 + 9728 * k + 4000) / 65535; };
-  d.add([&] { return mainWindow()->pageBox()->text() == "1"; },
-        [&] { mainWindow()->display()->onClick(100, row(3)); });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; },
-        [&] { mainWindow()->display()->onClick(100, row(3)); });
+  d.add([&] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
   d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; }, [] {
     auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
     editor->field(0)->setText("123");
@@ -155,8 +166,18 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   });
   d.add([&] { return log.text().find("[LNK] Sending request with 15 bytes - 0008") != std::string::npos; },
         [] { mainWindow()->disconnectButton()->click(); });
-  d.add([&] { return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos; },
-        [] { mainWindow()->reject(); });  // the close box: quit
+  d.add([&] {
+    return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos &&
+           mainWindow()->status()->text().startsWith("Idle");
+  }, [] {
+    // Disconnected looks disconnected: the frame dimmed under a panel, nothing to press.
+    MainWindow* w = mainWindow();
+    EXPECT_TRUE(w->display()->isOffline());
+    EXPECT_TRUE(w->display()->offlineText()->text().startsWith("Disconnected"));
+    EXPECT_FALSE(w->prevButton()->isEnabled() || w->nextButton()->isEnabled() || w->backButton()->isEnabled());
+    EXPECT_TRUE(w->display()->targets().empty());
+    w->close();  // the close box: quit
+  });
   int rc = runDriven(d, log);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(d.done(), 11u);  // every step ran
@@ -176,14 +197,16 @@ TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   Driver d;
   chooseTheDemo(d);
   d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
-  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] {
-    DisplayArea* a = mainWindow()->display();
-    a->onClick(a->width() / 2, a->height() * (6144 + 9728 * 4 + 4000) / 65535);  // "Drop the link"
-  });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(4); });  // "Drop the link"
   // The status line says what is going on, and the buttons wait for the device.
-  d.add([] { return mainWindow()->status()->text() == "Reconnecting (attempt 1, next try in 1 s)"; },
-        [] { EXPECT_FALSE(mainWindow()->nextButton()->isEnabled()); });
-  d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->reject(); });
+  d.add([] { return mainWindow()->status()->text() == "Reconnecting (attempt 1, next try in 1 s)"; }, [] {
+    EXPECT_FALSE(mainWindow()->nextButton()->isEnabled());
+    DisplayArea* a = mainWindow()->display();
+    EXPECT_TRUE(a->isOffline());
+    EXPECT_TRUE(a->offlineText()->text().startsWith("Reconnecting in ")) << a->offlineText()->text().toStdString();
+    EXPECT_TRUE(a->cancelButton()->isVisible());
+  });
+  d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->close(); });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 7u);
   std::string text = log.text();
@@ -191,6 +214,86 @@ TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   ASSERT_NE(lost, std::string::npos);
   EXPECT_LT(lost, text.find("Connection: Reconnecting (attempt 1, next try in 1 s)"));
   EXPECT_NE(text.find("REDO Draw: Redrawing Menu 0", lost), std::string::npos);
+}
+
+// The SEND_EVENT requests the client wrote since `from`: event and source
+// (the request counter left out).
+std::vector<std::string> eventsWritten(test::LogCapture& log, size_t from) {
+  std::vector<std::string> out;
+  const std::string marker = "[LNK] Sending request with ";
+  std::vector<std::string> lines = log.lines();
+  for (size_t i = from; i < lines.size(); ++i) {
+    size_t at = lines[i].find(" bytes - 000C");
+    if (lines[i].rfind(marker, 0) == 0 && at != std::string::npos) out.push_back(lines[i].substr(at + 9 + 12, 12));
+  }
+  return out;
+}
+
+// The window grows, the view follows it; then the demo is walked with the
+// keyboard alone, and a key press sends what the mouse's click sends.
+TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  Driver d;
+  ViewRect first;
+  size_t mark = 0;
+  auto area = [] { return mainWindow()->display(); };
+  auto frameFits = [area] {
+    QImage f = area()->frame();
+    ViewRect v = area()->view();
+    return !f.isNull() && f.width() == v.right && f.height() == v.bottom;
+  };
+  auto key = [](QWidget* to, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(to, k, m); };
+  d.add([frameFits] { return showsConnected() && frameFits(); }, [&] {
+    first = area()->view();
+    mainWindow()->resize(mainWindow()->width() + 300, mainWindow()->height() + 200);
+  });
+  // One redraw at the new size once it has settled; the device's shape is kept.
+  d.add([&] { return frameFits() && area()->view().bottom > first.bottom; }, [&] {
+    Box b = area()->box();
+    EXPECT_NEAR(static_cast<double>(b.width) / b.height, 450.0 / 553, 0.01);
+    EXPECT_GT(b.x, 0);  // bars beside it
+    mainWindow()->fillAction()->trigger();
+  });
+  d.add([&] { return frameFits() && area()->box().width == area()->width(); }, [&] {
+    // Escape does not quit; the keyboard walks the home menu's rows.
+    mainWindow()->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(mainWindow(), 2000));
+    key(mainWindow(), Qt::Key_Escape);
+    EXPECT_TRUE(mainWindow()->isVisible());
+    area()->setFocus(Qt::TabFocusReason);  // enters at the first row
+    key(area(), Qt::Key_Down);
+    key(area(), Qt::Key_Up);
+    key(area(), Qt::Key_Return);  // "Buttons"
+  });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && frameFits(); }, [&] {
+    // The screen's buttons, named by their texts, for assistive technology too.
+    QAccessibleInterface* display = QAccessible::queryAccessibleInterface(area());
+    std::vector<std::string> names;
+    for (int i = 0; i < display->childCount(); ++i)
+      if (display->child(i)->role() == QAccessible::Button && display->child(i)->object() == nullptr)
+        names.push_back(display->child(i)->text(QAccessible::Name).toStdString());
+    EXPECT_EQ(names, (std::vector<std::string>{"Style 0: plain", "Style 1: count", "Style 2: rename", "Send a fault",
+                                               "Recolour"}));
+    mark = log.lines().size();
+    key(area(), Qt::Key_Tab);  // "Style 1: count"
+    EXPECT_EQ(area()->focusedTarget(), 1);
+    key(area(), Qt::Key_Space);
+  });
+  d.add([&] { return eventsWritten(log, mark).size() == 1; }, [&] {
+    Box b = targetBox(area()->box(), area()->targets()[1]);
+    QTest::mouseClick(area(), Qt::LeftButton, {}, QPoint(b.x + b.width / 2, b.y + b.height / 2));
+  });
+  d.add([&] { return eventsWritten(log, mark).size() == 2; }, [&] {
+    auto sent = eventsWritten(log, mark);
+    EXPECT_EQ(sent[0], sent[1]);
+    key(mainWindow(), Qt::Key_Backspace);  // BACK
+  });
+  d.add([&] { return mainWindow()->pageBox()->text() == "0" && mainWindow()->nextButton()->isEnabled(); },
+        [&] { key(mainWindow(), Qt::Key_PageDown); });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] { key(mainWindow(), Qt::Key_Q, Qt::ControlModifier); });
+  EXPECT_EQ(runDriven(d, log, {.connectAddress = "0C:0C:0C:00:00:01"}), 0);
+  EXPECT_EQ(d.done(), 8u);
 }
 
 // Closing the window ends the client at once in every state: open dialogs
@@ -211,7 +314,7 @@ TEST_P(QuitTheClient, EndsAtOnce) {
   d.add([] { return true; }, [&] {
     platform::sleepMs(50);  // well inside whatever the state waits for
     sinceClose.start();
-    mainWindow()->reject();
+    mainWindow()->close();
   });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_TRUE(sinceClose.isValid()) << "the state was never reached";
@@ -224,12 +327,8 @@ TEST_P(QuitTheClient, EndsAtOnce) {
 void openFromTheDemo(Driver& d, int menuRow, int itemRow, std::function<bool()> open) {
   chooseTheDemo(d);
   d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
-  auto click = [](int k) {
-    DisplayArea* a = mainWindow()->display();
-    a->onClick(a->width() / 2, a->height() * (6144 + 9728 * k + 4000) / 65535);
-  };
-  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [=] { click(menuRow); });
-  d.add([] { return mainWindow()->pageBox()->text() == "0"; }, [=] { click(itemRow); });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [=] { clickRow(menuRow); });
+  d.add([] { return mainWindow()->pageBox()->text() == "0"; }, [=] { clickRow(itemRow); });
   d.add(open, [] {});
 }
 
@@ -271,8 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
                    d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
                    d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] {
                      configureEmulator({{"handler-delay-ms", "60000"}});
-                     DisplayArea* a = mainWindow()->display();
-                     a->onClick(a->width() / 2, a->height() * (6144 + 9728 * 5 + 4000) / 65535);  // an event row
+                     clickRow(5);  // an event row
                    });
                    d.add([&] { return log.text().find("[LNK] Sending request with 14 bytes") != std::string::npos; },
                          [] {});

@@ -1,20 +1,25 @@
 #include "shell/qt/client_app.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QSettings>
+#include <QTimer>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 #include "ble/qt/connect_dialogs.h"
 #include "dialogs/qt/qt_ui_host.h"
 #include "engine/engine.h"
-#include "shell/connection_manager.h"
 #include "engine/wiring.h"
 #include "images/svg_render.h"
 #include "platform/log.h"
 #include "platform/qt/qt_surface.h"
 #include "presentation/renderer.h"
+#include "protocol/decoder.h"
+#include "shell/connection_manager.h"
 #include "shell/qt/main_window.h"
 
 namespace okt {
@@ -34,6 +39,43 @@ extern "C" void onSignal(int sig) {
   ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
   (void)ignored;
   _exit(1);
+}
+
+constexpr int kRecentDevices = 8;
+
+std::unique_ptr<QSettings> openSettings(const ClientOptions& options) {
+  if (!options.settingsFile.empty())
+    return std::make_unique<QSettings>(QString::fromStdString(options.settingsFile), QSettings::IniFormat);
+  return std::make_unique<QSettings>("OKT", "okt-client");
+}
+
+// What the display area says while there is no live connection; empty when there is one.
+struct OfflineView {
+  QString text;
+  bool canCancel = false;
+  bool canReconnect = false;
+  uint32_t seconds = 0;
+};
+
+OfflineView offlineView(const ConnectionState& s, bool knowsDevice, bool everConnected) {
+  QString reason = QString::fromStdString(s.reason);
+  switch (s.phase) {
+    case ConnectionPhase::Downloading:
+    case ConnectionPhase::Connected: return {};
+    case ConnectionPhase::Idle:
+      if (!everConnected)
+        return {"Not connected\n" + (reason.isEmpty() ? "Choose Connect to find a device" : reason), false, knowsDevice};
+      return {reason.isEmpty() ? "Disconnected" : "Disconnected\n" + reason, false, knowsDevice};
+    case ConnectionPhase::Scanning: return {"Scanning for devices…"};
+    case ConnectionPhase::Connecting:
+      return {reason.isEmpty() ? "Connecting…" : "Connecting: " + reason, true, false};
+    case ConnectionPhase::Lost: return {"Lost: " + reason, true, true};
+    case ConnectionPhase::Reconnecting:
+      // The panel counts the seconds down itself (%1).
+      return {"Reconnecting in %1 s…\n(attempt " + QString::number(s.attempt) + ")", true, true, s.nextTrySeconds};
+    case ConnectionPhase::Disconnecting: return {"Disconnecting…"};
+  }
+  return {};
 }
 
 }  // namespace
@@ -58,16 +100,33 @@ int runClient(QApplication& app, const ClientOptions& options) {
     return 1;
   }
 
+  std::unique_ptr<QSettings> settings = openSettings(options);
+  installDisplayAccessibility();
+  MainWindow window;
+
+  // Every console line also goes to the Log dock.
+  platform::LogSink previousSink;
+  previousSink = platform::setLogSink([&window, &previousSink](const std::string& text) {
+    if (previousSink) {
+      previousSink(text);
+    } else {
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::fflush(stdout);
+    }
+    window.logDock()->addText(text);
+  });
+
   AppQueue queue;
   Protocol p;
   initQueue(p.queue);
   Link link(warble, p);
   ConnectFlow flow(warble, link, queue);
 
-  MainWindow window;
   QtUiHost host(&window);
-  host.setDisplayRect({0, 0, window.display()->width(), window.display()->height()});
-  host.onFrame = [&](const QImage& frame) { window.display()->showFrame(frame); };
+  DisplayArea* area = window.display();
+  host.setDisplayRect(area->view());
+  host.onFrame = [area](const QImage& frame) { area->showFrame(frame); };
+  host.onTargets = [area](const std::vector<DisplayTarget>& targets) { area->setTargets(targets); };
   host.onButton = [&](QtUiHost::Button b, bool on) {
     switch (b) {
       case QtUiHost::Button::Prev: window.prevButton()->setEnabled(on); break;
@@ -85,28 +144,111 @@ int runClient(QApplication& app, const ClientOptions& options) {
   Engine engine(p, renderer, host);
   wireClient(p, engine, renderer, host);
   p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.linkSend(b, n); };
+  p.hooks.errorReported = [&window](uint32_t code, uint8_t type, uint32_t id) {
+    QString text = QString("The device refused a request: %1 (%2 %3).")
+                       .arg(errorCodeName(code), QString(elementTypeName(type)).toLower())
+                       .arg(id);
+    QMetaObject::invokeMethod(&window, [&window, text] { window.showMessage("The device reports an error", text); },
+                              Qt::QueuedConnection);
+  };
+
+  // The view follows the display area once its size has settled.
+  area->onViewChanged = [&](const ViewRect& view) {
+    host.setDisplayRect(view);
+    engine.postResize(view);
+  };
+  area->onClick = [&](int x, int y) { engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y)); };
+  area->onPress = [&](uint32_t x, uint32_t y) { engine.setClick(x, y); };
 
   ConnectionManager manager(link, flow, queue, engine);
-  manager.setAutoReconnect(options.reconnect);
-  window.reconnectBox()->setChecked(options.reconnect);
-  QObject::connect(window.reconnectBox(), &QCheckBox::toggled, &window, [&](bool on) { manager.setAutoReconnect(on); });
+  bool reconnect = options.reconnectGiven ? options.reconnect
+                                          : settings->value("connection/reconnect", options.reconnect).toBool();
+  manager.setAutoReconnect(reconnect);
+  window.reconnectBox()->setChecked(reconnect);
+  QObject::connect(window.reconnectBox(), &QCheckBox::toggled, &window, [&](bool on) {
+    manager.setAutoReconnect(on);
+    settings->setValue("connection/reconnect", on);
+  });
   manager.setStatusText = [&](const std::string& text) {
     QString t = QString::fromStdString(text);
     QMetaObject::invokeMethod(&window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
   };
   manager.errorBox = [&](const std::string& text) {
     QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(&window, [&window, t] { QMessageBox::warning(&window, "Error", t); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&window, [&window, t] { window.showMessage("Error", t); }, Qt::QueuedConnection);
   };
-  engine.connection().setPublish([&window](const ConnectionState& s) {
-    QString text = QString::fromStdString(describeConnection(s));
+
+  // Remembered: the devices connected to, the window, the view's choices.
+  QStringList recent = settings->value("device/recent").toStringList();
+  window.setRecentDevices(recent);
+  window.connectAtStartAction()->setChecked(settings->value("connection/atStart", false).toBool());
+  QObject::connect(window.connectAtStartAction(), &QAction::toggled, &window,
+                   [&](bool on) { settings->setValue("connection/atStart", on); });
+  if (settings->value("view/fill", false).toBool()) {
+    window.fillAction()->setChecked(true);
+    area->setScaleMode(ScaleMode::Fill);
+  }
+  QObject::connect(window.fillAction(), &QAction::toggled, &window,
+                   [&](bool on) { settings->setValue("view/fill", on); });
+  window.restoreGeometry(settings->value("window/geometry").toByteArray());
+  window.restoreState(settings->value("window/state").toByteArray());
+  auto rememberDevice = [&](const QString& address) {
+    if (address.isEmpty()) return;
+    recent.removeAll(address);
+    recent.prepend(address);
+    while (recent.size() > kRecentDevices) recent.removeLast();
+    settings->setValue("device/recent", recent);
+    settings->setValue("device/last", address);
+    window.setRecentDevices(recent);
+  };
+
+  // The connection's state, on the GUI thread: status bar, the display's
+  // panel, navigation, counters, the devices remembered, failures.
+  bool everConnected = false;
+  QString elements, perSecond;
+  auto showCounters = [&] {
+    window.counters()->setText(elements.isEmpty() ? perSecond : perSecond.isEmpty() ? elements : elements + " · " + perSecond);
+  };
+  auto knownDevice = [&] { return QString::fromStdString(link.address()); };
+  auto showState = [&](const ConnectionState& s) {
+    window.setConnectionText(QString::fromStdString(describeConnection(s)));
     bool live = s.phase == ConnectionPhase::Downloading || s.phase == ConnectionPhase::Connected;
-    QMetaObject::invokeMethod(&window, [&window, text, live] {
-      window.setConnectionText(text);
+    if (live) everConnected = true;
+    OfflineView offline = offlineView(s, !knownDevice().isEmpty(), everConnected);
+    area->setOffline(offline.text, offline.canCancel && manager.autoReconnect(), offline.canReconnect, offline.seconds);
+    if (!live) {
       // Without a connection the buttons would do nothing: the drawing enables them again.
-      if (!live) window.disableNavigation();
-    }, Qt::QueuedConnection);
+      window.disableNavigation();
+      area->setTargets({});
+    }
+    if (live && s.announced) elements = QString("%1/%2 elements").arg(s.received).arg(s.announced);
+    if (!live) elements.clear();
+    showCounters();
+    if (s.phase == ConnectionPhase::Connected) {
+      QString address = knownDevice();
+      rememberDevice(address);
+      window.deviceLabel()->setText(address);
+      window.information()->setText(QString::fromStdString(link.deviceSummary()));
+    }
+    if (s.phase == ConnectionPhase::Idle && s.reason.rfind("Cannot connect", 0) == 0)
+      window.showMessage("Connect failed", QString::fromStdString(s.reason));
+  };
+  engine.connection().setPublish([&window, &showState](const ConnectionState& s) {
+    QMetaObject::invokeMethod(&window, [&showState, s] { showState(s); }, Qt::QueuedConnection);
   });
+  showState(engine.connection().current());
+
+  // Messages per second, in the status bar.
+  QTimer rate;
+  uint64_t lastCount = 0;
+  QObject::connect(&rate, &QTimer::timeout, &window, [&] {
+    uint64_t count = p.messagesReceived.load(std::memory_order_relaxed);
+    perSecond = QString("%1 msg/s").arg(count - lastCount);
+    lastCount = count;
+    showCounters();
+  });
+  rate.start(1000);
+
   manager.startWorker();
   engine.startControlThread();
   engine.startClientThread();
@@ -117,10 +259,7 @@ int runClient(QApplication& app, const ClientOptions& options) {
     manager.stopReconnecting();
     if (link.linkIsReady()) manager.disconnect();
     dialogs.showConnectDialogs();
-    if (link.linkIsReady())
-      window.information()->setText(QString::fromStdString(link.deviceSummary()));
-    else
-      window.disableNavigation();
+    if (!link.linkIsReady()) window.disableNavigation();
   });
   QObject::connect(window.disconnectButton(), &QPushButton::clicked, &window, [&] {
     ConnectionPhase phase = engine.connection().current().phase;
@@ -130,24 +269,55 @@ int runClient(QApplication& app, const ClientOptions& options) {
              phase == ConnectionPhase::Connecting)
       manager.stopReconnecting();
   });
+  QObject::connect(area->cancelButton(), &QPushButton::clicked, &window, [&] { manager.stopReconnecting(); });
+  QObject::connect(area->reconnectButton(), &QPushButton::clicked, &window, [&] {
+    ConnectionPhase phase = engine.connection().current().phase;
+    if (phase == ConnectionPhase::Reconnecting || phase == ConnectionPhase::Lost)
+      manager.reconnectNow();
+    else
+      manager.connectTo(link.address());
+  });
+  window.onRecentDevice = [&](const QString& address) {
+    if (link.linkIsReady()) manager.disconnect();
+    manager.connectTo(address.toStdString());
+  };
+  QObject::connect(window.screenshotAction(), &QAction::triggered, &window, [&] {
+    QString path = QFileDialog::getSaveFileName(&window, "Save screenshot", "okt-display.png", "PNG images (*.png)");
+    if (path.isEmpty()) return;
+    QString why;
+    if (!window.saveScreenshot(path, why)) window.showMessage("Save screenshot", why);
+  });
   QObject::connect(window.prevButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::PREV_PAGE); });
   QObject::connect(window.nextButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
   QObject::connect(window.backButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::BACK); });
-  window.display()->onClick = [&](int x, int y) { engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y)); };
-  QObject::connect(&window, &QDialog::finished, &app, [&] { app.quit(); });
+  window.onClose = [&] {
+    settings->setValue("window/geometry", window.saveGeometry());
+    settings->setValue("window/state", window.saveState());
+    app.quit();
+  };
 
   window.show();
+  area->setFocus();
+  // The command line's device, else the last one when the user asked for that.
+  QString last = settings->value("device/last").toString();
+  if (!options.connectAddress.empty())
+    manager.connectTo(options.connectAddress);
+  else if (window.connectAtStartAction()->isChecked() && !last.isEmpty())
+    manager.connectTo(last.toStdString());
   app.exec();
 
   // Ending. Nothing waits for the user or the device from here on: the
   // dialogs close as cancelled, the link's waits end, then the threads.
   if (options.onQuit) options.onQuit();
+  rate.stop();
   host.closeDialogs();
   manager.shutdown();
   engine.shutdown();
   queue.stopWorker();
   link.closeDelayMs = 0;
   link.linkClose();
+  platform::setLogSink(previousSink);
+  settings->sync();
   unbindWarble(warble);
   return 0;
 }

@@ -7,8 +7,13 @@
 namespace okt {
 
 struct ClientOptions {
-  std::string bleLibrary;  // the --ble-library argument, or empty
-  bool reconnect = true;   // after a lost link, reconnect by itself
+  std::string bleLibrary;      // the --ble-library argument, or empty
+  bool reconnect = true;       // after a lost link, reconnect by itself (--no-reconnect: off)
+  bool reconnectGiven = false; // --no-reconnect was given: it wins over the setting
+  std::string connectAddress;  // --connect ADDRESS: connect at start, without a scan
+  // Where the settings live (last device, recent devices, geometry, choices);
+  // empty: the user's own settings. Tests give a file of their own.
+  std::string settingsFile;
   // Called once when the window has closed, before the client ends its
   // threads and the link (okt-client bounds the rest of its life there).
   std::function<void()> onQuit;

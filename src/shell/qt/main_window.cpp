@@ -1,63 +1,231 @@
 #include "shell/qt/main_window.h"
 
-#include <QMouseEvent>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
-#include "dialogs/qt/dialogs.h"
-
 namespace okt {
 
-DisplayArea::DisplayArea(QWidget* parent) : QLabel(parent) {
-  setAlignment(Qt::AlignCenter);
-  setStyleSheet("background: black");
-}
+#ifndef OKT_VERSION
+#define OKT_VERSION "0.0"
+#endif
+const char* const kClientVersion = OKT_VERSION;
 
-void DisplayArea::showFrame(const QImage& frame) { setPixmap(QPixmap::fromImage(frame)); }
-
-void DisplayArea::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return;
-  QPoint p = event->position().toPoint();
-  // The last column and row are outside, as the window's own rectangle test had it.
-  if (p.x() < 0 || p.y() < 0 || p.x() >= width() - 1 || p.y() >= height() - 1) return;
-  if (onClick) onClick(p.x(), p.y());
-}
-
-QPushButton* MainWindow::button(const QString& text, int x, int y, int w, int h) {
-  auto* b = new QPushButton(text, this);
-  b->setGeometry(dialogX(this, x), dialogY(this, y), dialogX(this, w), dialogY(this, h));
-  return b;
+QList<QPair<QString, QString>> keyboardShortcuts() {
+  return {
+      {"Tab, Shift+Tab", "Move among the display's buttons and menu rows, and the window's controls"},
+      {"Up, Down", "Move among the display's buttons and menu rows"},
+      {"Enter, Space", "Press the button or open the menu row that has the focus ring"},
+      {"Page Up", "Previous menu page (\"<<\")"},
+      {"Page Down", "Next menu page (\">>\")"},
+      {"Backspace, Alt+Left", "Back (\"BACK\")"},
+      {"Ctrl+O", "Connect to a device"},
+      {"Ctrl+D", "Disconnect"},
+      {"Ctrl+S", "Save a screenshot of the display"},
+      {"Ctrl+L", "Show or hide the log"},
+      {"F11", "Full screen"},
+      {"F1", "This list"},
+      {"Ctrl+Q", "Quit"},
+  };
 }
 
 MainWindow::MainWindow() {
   setWindowTitle("Operator Kiosk Transport (OKT) Bluetooth Client - V1.01");
-  setFixedSize(dialogX(this, 320), dialogY(this, 450) + 24);
-  display_ = new DisplayArea(this);
-  display_->setGeometry(dialogX(this, 10), dialogY(this, 10), dialogX(this, 300), dialogY(this, 340));
-  prev_ = button("<<", 20, 355, 40, 14);
-  next_ = button(">>", 260, 355, 40, 14);
-  pageBox_ = new QLineEdit(this);
+  setObjectName("mainWindow");
+  auto* central = new QWidget(this);
+  display_ = new DisplayArea(central);
+
+  prev_ = new QPushButton("<<", central);
+  next_ = new QPushButton(">>", central);
+  back_ = new QPushButton("BACK", central);
+  prev_->setToolTip("Previous menu page (Page Up)");
+  next_->setToolTip("Next menu page (Page Down)");
+  back_->setToolTip("Back (Backspace)");
+  pageBox_ = new QLineEdit(central);
   pageBox_->setReadOnly(true);
   pageBox_->setAlignment(Qt::AlignCenter);
-  pageBox_->setGeometry(dialogX(this, 120), dialogY(this, 355), dialogX(this, 40), dialogY(this, 14));
-  back_ = button("BACK", 160, 355, 40, 14);
-  connect_ = button("&Connect", 15, 375, 80, 14);
-  connect_->setDefault(true);
-  disconnect_ = button("&Disconnect", 125, 375, 80, 14);
-  reconnect_ = new QCheckBox("&Reconnect", this);
+  pageBox_->setFocusPolicy(Qt::NoFocus);
+  pageBox_->setMaximumWidth(pageBox_->fontMetrics().horizontalAdvance("0000000000") + 12);
+  pageBox_->setAccessibleName("Menu page");
+  auto* navigation = new QHBoxLayout;
+  navigation->addWidget(prev_);
+  navigation->addStretch();
+  navigation->addWidget(pageBox_);
+  navigation->addWidget(back_);
+  navigation->addStretch();
+  navigation->addWidget(next_);
+
+  connect_ = new QPushButton("&Connect", central);
+  connect_->setToolTip("Scan for devices and connect to one (Ctrl+O)");
+  disconnect_ = new QPushButton("&Disconnect", central);
+  disconnect_->setToolTip("Close the link; no reconnection follows (Ctrl+D)");
+  reconnect_ = new QCheckBox("&Reconnect", central);
   reconnect_->setToolTip("Reconnect by itself when the link is lost");
   reconnect_->setChecked(true);
-  reconnect_->setGeometry(dialogX(this, 215), dialogY(this, 376), dialogX(this, 95), dialogY(this, 12));
-  information_ = new QLabel("Device\nInformation", this);
+  auto* connection = new QHBoxLayout;
+  connection->addWidget(connect_);
+  connection->addWidget(disconnect_);
+  connection->addWidget(reconnect_);
+  connection->addStretch();
+
+  information_ = new QLabel("Device\nInformation", central);
   information_->setFrameShape(QFrame::StyledPanel);
   information_->setFrameShadow(QFrame::Sunken);
   information_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  information_->setGeometry(dialogX(this, 10), dialogY(this, 395), dialogX(this, 300), dialogY(this, 45));
+  information_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  information_->setWordWrap(true);
+  // Room for the device summary's four lines from the start: the display does not jump when it arrives.
+  information_->setMinimumHeight(information_->fontMetrics().lineSpacing() * 4 + 2 * information_->frameWidth() + 4);
+  information_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(display_, 1);
+  layout->addLayout(navigation);
+  layout->addLayout(connection);
+  layout->addWidget(information_);
+  setCentralWidget(central);
+
   status_ = new QLabel(this);
-  status_->setGeometry(dialogX(this, 10), dialogY(this, 450) - 2, dialogX(this, 300), 24);
+  status_->setObjectName("connectionState");
+  device_ = new QLabel(this);
+  counters_ = new QLabel(this);
+  statusBar()->addWidget(status_, 1);
+  statusBar()->addPermanentWidget(device_);
+  statusBar()->addPermanentWidget(counters_);
+
+  log_ = new LogDock(this);
+  addDockWidget(Qt::BottomDockWidgetArea, log_);
+  log_->hide();
+
+  buildMenus();
+  setTabOrder(display_, prev_);
+  setTabOrder(prev_, back_);
+  setTabOrder(back_, next_);
+  setTabOrder(next_, connect_);
+  setTabOrder(connect_, disconnect_);
+  setTabOrder(disconnect_, reconnect_);
   disableNavigation();
+
+  // The device's shape at a size that fits a small screen with room to spare.
+  QSize preferred(520, 760);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QSize room = screen->availableSize() * 0.9;
+    preferred = preferred.boundedTo(room);
+  }
+  resize(preferred);
+}
+
+void MainWindow::buildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  connectAction_ = file->addAction("&Connect…", connect_, [this] { connect_->click(); });
+  connectAction_->setShortcut(QKeySequence("Ctrl+O"));
+  disconnectAction_ = file->addAction("&Disconnect", disconnect_, [this] { disconnect_->click(); });
+  disconnectAction_->setShortcut(QKeySequence("Ctrl+D"));
+  recent_ = file->addMenu("&Recent devices");
+  recent_->setEnabled(false);
+  connectAtStart_ = file->addAction("Connect to the &last device at start");
+  connectAtStart_->setCheckable(true);
+  file->addSeparator();
+  screenshotAction_ = file->addAction("&Save screenshot…");
+  screenshotAction_->setShortcut(QKeySequence::Save);
+  file->addSeparator();
+  QAction* quit = file->addAction("&Quit", this, [this] { close(); });
+  quit->setShortcut(QKeySequence("Ctrl+Q"));
+
+  QMenu* view = menuBar()->addMenu("&View");
+  fullScreen_ = view->addAction("&Full screen");
+  fullScreen_->setCheckable(true);
+  fullScreen_->setShortcut(QKeySequence(Qt::Key_F11));
+  QObject::connect(fullScreen_, &QAction::toggled, this, [this](bool on) {
+    if (on)
+      showFullScreen();
+    else
+      showNormal();
+  });
+  view->addSeparator();
+  auto* scale = new QActionGroup(this);
+  fit_ = view->addAction("Keep the device's &shape");
+  fill_ = view->addAction("F&ill the window");
+  for (QAction* a : {fit_, fill_}) {
+    a->setCheckable(true);
+    scale->addAction(a);
+  }
+  fit_->setChecked(true);
+  QObject::connect(fit_, &QAction::triggered, this, [this] { display_->setScaleMode(ScaleMode::Fit); });
+  QObject::connect(fill_, &QAction::triggered, this, [this] { display_->setScaleMode(ScaleMode::Fill); });
+  view->addSeparator();
+  QAction* logAction = log_->toggleViewAction();
+  logAction->setText("&Log");
+  logAction->setShortcut(QKeySequence("Ctrl+L"));
+  view->addAction(logAction);
+
+  // The device's navigation from the keyboard; each key does what its button does, when it is enabled.
+  QMenu* go = menuBar()->addMenu("&Go");
+  auto bind = [this, go](const QString& text, QPushButton* button, const QList<QKeySequence>& keys) {
+    QAction* a = go->addAction(text, button, [button] {
+      if (button->isEnabled()) button->click();
+    });
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+  };
+  bind("&Previous page", prev_, {QKeySequence(Qt::Key_PageUp)});
+  bind("&Next page", next_, {QKeySequence(Qt::Key_PageDown)});
+  bind("&Back", back_, {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Left)});
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  QAction* keys = help->addAction("&Keyboard shortcuts", this, [this] { showShortcuts(); });
+  keys->setShortcut(QKeySequence(Qt::Key_F1));
+  help->addAction("&About", this, [this] { showAbout(); });
+}
+
+void MainWindow::showShortcuts() {
+  auto* dialog = new QDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle("Keyboard shortcuts");
+  auto shortcuts = keyboardShortcuts();
+  auto* table = new QTableWidget(static_cast<int>(shortcuts.size()), 2, dialog);
+  table->setHorizontalHeaderLabels({"Key", "Action"});
+  table->verticalHeader()->hide();
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  for (int i = 0; i < shortcuts.size(); ++i) {
+    table->setItem(i, 0, new QTableWidgetItem(shortcuts[i].first));
+    table->setItem(i, 1, new QTableWidgetItem(shortcuts[i].second));
+  }
+  table->resizeColumnsToContents();
+  table->horizontalHeader()->setStretchLastSection(true);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addWidget(table);
+  layout->addWidget(buttons);
+  int width = table->horizontalHeader()->length() + table->frameWidth() * 2 + 40;
+  dialog->resize(width, table->verticalHeader()->length() + 120);
+  dialog->show();
+}
+
+void MainWindow::showAbout() {
+  QMessageBox::about(this, "About the OKT client",
+                     QString("<b>OKT Desktop Client %1</b><p>The desktop client for Operator Kiosk Transport "
+                             "devices: it shows the device's screens and menus and sends what you do back to "
+                             "it over Bluetooth Low Energy.</p>"
+                             "<p>Licences: this program's licence is set by its authors (see the README). "
+                             "Built with Qt %2, under the GNU LGPL version 3. The built-in icons are drawn "
+                             "from Material Design Icons (@mdi/svg), under the Apache License 2.0.</p>")
+                         .arg(kClientVersion, qVersion()));
 }
 
 void MainWindow::showPageNumber(uint32_t n) { pageBox_->setText(n == 0xFFFFFFFF ? QString() : QString::number(n)); }
@@ -78,6 +246,41 @@ void MainWindow::setStatusText(const QString& text) {
 void MainWindow::setConnectionText(const QString& text) {
   connection_ = text;
   setStatusText(work_);
+}
+
+void MainWindow::showMessage(const QString& title, const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+bool MainWindow::saveScreenshot(const QString& path, QString& error) const {
+  QImage frame = display_->frame();
+  if (frame.isNull()) {
+    error = "There is nothing on the display to save yet.";
+    return false;
+  }
+  frame.setDevicePixelRatio(1);
+  if (!frame.save(path, "PNG")) {
+    error = QString("Cannot write %1.").arg(path);
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::setRecentDevices(const QStringList& addresses) {
+  recent_->clear();
+  for (const QString& address : addresses)
+    recent_->addAction(address, this, [this, address] {
+      if (onRecentDevice) onRecentDevice(address);
+    });
+  recent_->setEnabled(!addresses.isEmpty());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  if (event->isAccepted() && onClose) onClose();
 }
 
 int killProcessesNamed(const std::string& name) {

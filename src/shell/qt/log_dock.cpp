@@ -1,0 +1,84 @@
+#include "shell/qt/log_dock.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace okt {
+
+namespace {
+// What waits for the next tick is bounded too: a flood keeps its newest part.
+constexpr size_t kMaxPending = 256 * 1024;
+}  // namespace
+
+LogDock::LogDock(QWidget* parent) : QDockWidget("Log", parent) {
+  setObjectName("logDock");
+  auto* body = new QWidget(this);
+  text_ = new QPlainTextEdit(body);
+  text_->setReadOnly(true);
+  text_->setMaximumBlockCount(kMaxLines);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_->setFont(QFont("monospace"));
+  save_ = new QPushButton("&Save…", body);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(save_);
+  auto* layout = new QVBoxLayout(body);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->addWidget(text_);
+  layout->addLayout(buttons);
+  setWidget(body);
+
+  QObject::connect(save_, &QPushButton::clicked, this, [this] {
+    QString path = QFileDialog::getSaveFileName(this, "Save log", "okt-client.log", "Log files (*.log *.txt)");
+    if (path.isEmpty()) return;
+    QString error;
+    if (!saveTo(path, error)) QMessageBox::warning(this, "Save log", error);
+  });
+  tick_.setInterval(200);
+  QObject::connect(&tick_, &QTimer::timeout, this, [this] { flush(); });
+  tick_.start();
+}
+
+void LogDock::addText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_ += text;
+  if (pending_.size() > kMaxPending) {
+    size_t cut = pending_.find('\n', pending_.size() - kMaxPending);
+    pending_.erase(0, cut == std::string::npos ? pending_.size() - kMaxPending : cut + 1);
+  }
+}
+
+void LogDock::flush() {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text.swap(pending_);
+  }
+  if (text.empty()) return;
+  if (text.back() == '\n') text.pop_back();
+  QScrollBar* bar = text_->verticalScrollBar();
+  bool atEnd = bar->value() == bar->maximum();
+  text_->appendPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  if (atEnd) bar->setValue(bar->maximum());
+}
+
+bool LogDock::saveTo(const QString& path, QString& error) const {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    error = QString("Cannot write %1: %2").arg(path, file.errorString());
+    return false;
+  }
+  QByteArray bytes = text_->toPlainText().toUtf8();
+  bytes.append('\n');
+  if (file.write(bytes) != bytes.size() || !file.flush()) {
+    error = QString("Cannot write %1: %2").arg(path, file.errorString());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace okt

@@ -126,10 +126,13 @@ std::unique_ptr<PixelBuffer> Renderer::captureDisplay() {
   image->width = static_cast<uint32_t>(std::max(0, v.right - v.left));
   image->height = static_cast<uint32_t>(std::max(0, v.bottom - v.top));
   image->pixels.assign(size_t{image->width} * image->height * 4, 0);
-  // What the window shows: the last frame, where it covers the view.
-  for (uint32_t y = 0; y < image->height && y < lastFrame_.height; ++y)
-    for (uint32_t x = 0; x < image->width && x < lastFrame_.width; ++x)
-      std::memcpy(&image->pixels[(size_t{y} * image->width + x) * 4], &lastFrame_.pixels[(size_t{y} * lastFrame_.width + x) * 4], 3);
+  // What the window shows: the last frame, where it covers the view. A
+  // frame drawn at a higher pixel ratio than the view is sampled down.
+  uint32_t step = image->width && lastFrame_.width > image->width ? lastFrame_.width / image->width : 1;
+  for (uint32_t y = 0; y < image->height && y * step < lastFrame_.height; ++y)
+    for (uint32_t x = 0; x < image->width && x * step < lastFrame_.width; ++x)
+      std::memcpy(&image->pixels[(size_t{y} * image->width + x) * 4],
+                  &lastFrame_.pixels[(size_t{y * step} * lastFrame_.width + x * step) * 4], 3);
   for (size_t i = 3; i < image->pixels.size(); i += 4) image->pixels[i] = 255;
   return image;
 }

@@ -10,8 +10,7 @@ namespace okt {
 
 // Where the device's display sits in the window's display area, and how
 // points and targets map between the two. Sizes are in the area's own
-// (logical) pixels; the view itself is drawn in device pixels, `ratio` of
-// them to a logical pixel.
+// (logical) pixels.
 struct Box {
   int x = 0, y = 0, width = 0, height = 0;
   bool operator==(const Box&) const = default;
@@ -28,7 +27,7 @@ constexpr int kDeviceAspectHeight = 553;
 // (the bars beside or above it stay neutral). Never empty for a non-empty area.
 Box displayBox(int areaWidth, int areaHeight, ScaleMode mode);
 
-// The view's size in device pixels for a box.
+// The view for a box, in pixels `ratio` times as dense as the area's.
 ViewRect viewFor(const Box& box, double ratio);
 
 // A point of the area to a pixel of the view; nothing when it falls outside

@@ -26,6 +26,24 @@ TEST(QtSurface, RectanglesCoverUpToButNotIncludingTheFarEdge) {
   EXPECT_EQ(at(s, 5, 5), (Rgba{0, 255, 0, 255}));
 }
 
+// On a high-density screen the surface keeps its own size and coordinates
+// but holds `ratio` times the pixels: a shape covers the same part of it,
+// in twice the pixels each way, and the frame handed on has them all.
+TEST(QtSurface, AHigherPixelRatioKeepsTheGeometryInMorePixels) {
+  QtSurface s(20, 10, 2.0);
+  EXPECT_EQ(s.width(), 20);
+  EXPECT_EQ(s.height(), 10);
+  s.rectangle(2, 3, 10, 8, Pen{false}, Brush{true, toColorRef(0x00FF00)});
+  EXPECT_EQ(at(s, 4, 6), (Rgba{0, 255, 0, 255}));    // the rectangle's first device pixel
+  EXPECT_EQ(at(s, 19, 15), (Rgba{0, 255, 0, 255}));  // its last
+  EXPECT_EQ(at(s, 20, 15), (Rgba{0, 0, 0, 255}));
+  EXPECT_EQ(at(s, 3, 6), (Rgba{0, 0, 0, 255}));
+  PixelBuffer frame = s.pixels();
+  EXPECT_EQ(frame.width, 40u);
+  EXPECT_EQ(frame.height, 20u);
+  EXPECT_EQ(s.textExtent("Mm", 16, "Arial", 400).y, QtSurface(20, 10).textExtent("Mm", 16, "Arial", 400).y);
+}
+
 TEST(QtSurface, BlendingWithStraightAlpha) {
   QtSurface s(4, 1);
   s.rectangle(0, 0, 4, 1, Pen{false}, Brush{true, toColorRef(0x204060)});

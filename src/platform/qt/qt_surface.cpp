@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
+#include <cmath>
 #include <cstring>
 
 namespace okt {
@@ -57,7 +58,12 @@ QString clipped(const std::string& utf8) {
 
 }  // namespace
 
-QtSurface::QtSurface(int width, int height) : image_(width, height, QImage::Format_ARGB32) {
+QtSurface::QtSurface(int width, int height, double ratio)
+    : width_(width),
+      height_(height),
+      image_(static_cast<int>(std::lround(width * (ratio > 1 ? ratio : 1.0))),
+             static_cast<int>(std::lround(height * (ratio > 1 ? ratio : 1.0))), QImage::Format_ARGB32) {
+  image_.setDevicePixelRatio(ratio > 1 ? ratio : 1.0);
   image_.fill(Qt::black);
 }
 
@@ -129,6 +135,7 @@ void QtSurface::blend(int x, int y, const PixelBuffer& pixels) {
   QImage src(pixels.pixels.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
              static_cast<qsizetype>(pixels.width) * 4, QImage::Format_ARGB32);
   QPainter p(&image_);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);  // pictures meet a higher pixel ratio smoothly
   p.drawImage(x, y, src);
 }
 

@@ -8,12 +8,15 @@ namespace okt {
 
 // A Surface over a QImage (ARGB32: bytes blue, green, red, alpha, as in a
 // PixelBuffer). Shapes are drawn without anti-aliasing; text with it.
+// Drawing is in the surface's own pixels; with a pixel ratio above 1 the
+// image holds that many more, so that text and lines stay sharp on a
+// high-density screen, and pixels() gives them all.
 class QtSurface : public Surface {
  public:
-  QtSurface(int width, int height);
+  QtSurface(int width, int height, double ratio = 1.0);
 
-  int width() const override { return image_.width(); }
-  int height() const override { return image_.height(); }
+  int width() const override { return width_; }
+  int height() const override { return height_; }
   void rectangle(int l, int t, int r, int b, const Pen& pen, const Brush& brush) override;
   void roundRect(int l, int t, int r, int b, int cornerW, int cornerH, const Pen& pen, const Brush& brush) override;
   void polygon(const std::vector<Point>& points, const Pen& pen, const Brush& brush) override;
@@ -28,6 +31,7 @@ class QtSurface : public Surface {
   const QImage& image() const { return image_; }
 
  private:
+  int width_, height_;
   QImage image_;
 };
 

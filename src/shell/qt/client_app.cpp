@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QSettings>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -138,7 +139,9 @@ int runClient(QApplication& app, const ClientOptions& options) {
   host.onPageNumber = [&](uint32_t n) { window.showPageNumber(n); };
   host.icons = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
 
-  Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
+  // Frames are drawn at the screen's pixel ratio: sharp text and lines at 150 % and 200 %.
+  std::atomic<double> pixelRatio{area->ratio()};
+  Renderer renderer(p, host, [&pixelRatio](int w, int h) { return std::make_unique<QtSurface>(w, h, pixelRatio.load()); });
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
   renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
   Engine engine(p, renderer, host);
@@ -154,6 +157,7 @@ int runClient(QApplication& app, const ClientOptions& options) {
 
   // The view follows the display area once its size has settled.
   area->onViewChanged = [&](const ViewRect& view) {
+    pixelRatio = area->ratio();
     host.setDisplayRect(view);
     engine.postResize(view);
   };

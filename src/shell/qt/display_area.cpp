@@ -15,7 +15,6 @@ namespace okt {
 
 DisplayArea::DisplayArea(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::StrongFocus);
-  setMinimumSize(120, 120);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAccessibleName("Device display");
   setAutoFillBackground(false);
@@ -24,8 +23,9 @@ DisplayArea::DisplayArea(QWidget* parent) : QWidget(parent) {
   settle_.setInterval(kSettleMs);
   QObject::connect(&settle_, &QTimer::timeout, this, [this] {
     ViewRect v = view();
-    if (v == sentView_ || v.right <= 0 || v.bottom <= 0) return;
+    if ((v == sentView_ && ratio() == sentRatio_) || v.right <= 0 || v.bottom <= 0) return;
     sentView_ = v;
+    sentRatio_ = ratio();
     if (onViewChanged) onViewChanged(v);
   });
 
@@ -62,11 +62,16 @@ DisplayArea::DisplayArea(QWidget* parent) : QWidget(parent) {
   setOffline("Not connected", false, false);
 }
 
+QSize DisplayArea::minimumSizeHint() const {
+  // Room for the panel while it shows, and never less than a small display.
+  return QWidget::minimumSizeHint().expandedTo(QSize(120, 120));
+}
+
 double DisplayArea::ratio() const { return devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0; }
 
 Box DisplayArea::box() const { return displayBox(width(), height(), mode_); }
 
-ViewRect DisplayArea::view() const { return viewFor(box(), ratio()); }
+ViewRect DisplayArea::view() const { return viewFor(box(), 1.0); }
 
 void DisplayArea::setScaleMode(ScaleMode mode) {
   if (mode == mode_) return;
@@ -77,7 +82,9 @@ void DisplayArea::setScaleMode(ScaleMode mode) {
 
 void DisplayArea::showFrame(const QImage& frame) {
   frame_ = frame;
-  frame_.setDevicePixelRatio(ratio());
+  // Drawn at the screen's pixel ratio: that many image pixels to a view pixel.
+  ViewRect v = drawnView();
+  if (v.right > 0 && frame_.width() > v.right) frame_.setDevicePixelRatio(static_cast<double>(frame_.width()) / v.right);
   update();
 }
 
@@ -112,7 +119,17 @@ void DisplayArea::paintEvent(QPaintEvent*) {
 
 void DisplayArea::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  fitPanel();
   settle_.start();
+}
+
+void DisplayArea::fitPanel() {
+  // The panel takes most of the width, and its text the lines it wraps to:
+  // a long reason is wrapped, never cut.
+  int w = std::max(panel_->minimumSizeHint().width(), width() * 4 / 5);
+  panel_->setFixedWidth(w);
+  QMargins m = panel_->layout()->contentsMargins();
+  offlineText_->setMinimumHeight(offlineText_->heightForWidth(w - m.left() - m.right()));
 }
 
 bool DisplayArea::event(QEvent* event) {
@@ -220,6 +237,7 @@ void DisplayArea::setOffline(const QString& text, bool canCancel, bool canReconn
   else
     countdown_.stop();
   updateCountdown();
+  fitPanel();
   if (offline_) focused_ = -1;
   update();
 }

@@ -27,13 +27,15 @@ class DisplayArea : public QWidget {
   QImage frame() const { return frame_; }
   void setScaleMode(ScaleMode mode);
   ScaleMode scaleMode() const { return mode_; }
-  // Where the display sits, and the view (device pixels) drawn for it.
+  // Where the display sits, and the view drawn for it (in the area's own
+  // pixels; frames come at the screen's pixel ratio, ratio() times as many).
   Box box() const;
   ViewRect view() const;
   // The view the client was last told of (what clicks are mapped to until a
   // resize has settled and the client has it).
   ViewRect drawnView() const { return sentView_.right > 0 ? sentView_ : view(); }
   double ratio() const;
+  QSize minimumSizeHint() const override;
 
   void setTargets(const std::vector<DisplayTarget>& targets);
   const std::vector<DisplayTarget>& targets() const { return targets_; }
@@ -68,6 +70,7 @@ class DisplayArea : public QWidget {
  private:
   void setFocused(int index);
   void updateCountdown();
+  void fitPanel();
 
   QImage frame_;
   ScaleMode mode_ = ScaleMode::Fit;
@@ -77,6 +80,7 @@ class DisplayArea : public QWidget {
   bool keyboard_ = false;
   QTimer settle_;
   ViewRect sentView_;
+  double sentRatio_ = 1.0;
   bool offline_ = true;
   QWidget* panel_;
   QLabel* offlineText_;

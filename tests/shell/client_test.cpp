@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <QElapsedTimer>
 #include <QScreen>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QAccessible>
@@ -22,6 +23,7 @@
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
 #include "platform/tick.h"
+#include "support/layout_faults.h"
 #include "support/log_capture.h"
 #include "support/quit_bound.h"
 
@@ -176,6 +178,17 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
     EXPECT_TRUE(w->display()->offlineText()->text().startsWith("Disconnected"));
     EXPECT_FALSE(w->prevButton()->isEnabled() || w->nextButton()->isEnabled() || w->backButton()->isEnabled());
     EXPECT_TRUE(w->display()->targets().empty());
+    // The console's lines are in the Log dock too, and Save writes them.
+    w->logDock()->flush();
+    EXPECT_TRUE(w->logDock()->text()->toPlainText().contains("System READY"));
+    QTemporaryDir dir;
+    QString error;
+    ASSERT_TRUE(w->logDock()->saveTo(dir.filePath("okt.log"), error)) << error.toStdString();
+    QFile saved(dir.filePath("okt.log"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains(">>Closing device"));
+    EXPECT_FALSE(w->logDock()->saveTo(dir.filePath("no/such/dir/okt.log"), error));
+    EXPECT_TRUE(error.startsWith("Cannot write")) << error.toStdString();
     w->close();  // the close box: quit
   });
   int rc = runDriven(d, log);
@@ -295,6 +308,51 @@ TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
   EXPECT_EQ(runDriven(d, log, {.connectAddress = "0C:0C:0C:00:00:01"}), 0);
   EXPECT_EQ(d.done(), 8u);
 }
+
+// The main window and the scan dialog at the normal font and at twice its
+// size: nothing overlaps or is cut, with the longest texts they show.
+class WindowLayout : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { QApplication::setFont(test::scaled(normal_, GetParam())); }
+  void TearDown() override { QApplication::setFont(normal_); }
+  QFont normal_ = QApplication::font();
+};
+
+TEST_P(WindowLayout, NothingOverlapsOrIsCut) {
+  MainWindow w;
+  w.setConnectionText("Reconnecting (attempt 12, next try in 30 s)");
+  w.deviceLabel()->setText("0C:0C:0C:00:00:01");
+  w.counters()->setText("1234/1234 elements · 88 msg/s");
+  w.information()->setText("MAC: 0C:0C:0C:00:00:01\nFwVer: 1.01\nModel: OKT-DEMO  -  HW Rev ID: B\nSerial Number: DEMO-0001");
+  w.display()->setOffline("Lost: The device stopped answering", true, true);
+  w.logDock()->show();
+  // The window as large as the font: twice the font is what a 200 % screen
+  // does to text, and it does the same to the window.
+  w.resize(520 * GetParam(), 760 * GetParam());
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QTest::qWait(50);  // the panel's text wraps to its width, then the layout follows
+  QStringList faults = test::layoutFaults(w, false);
+  EXPECT_TRUE(faults.isEmpty()) << "main window at " << GetParam() * 100 << " %:\n  " << faults.join("\n  ").toStdString();
+
+  WarbleBinding warble;
+  std::string error;
+  ASSERT_TRUE(bindWarble(OKT_WARBLE_EMULATOR, warble, error)) << error;
+  AppQueue queue;
+  Protocol p;
+  Link link(warble, p);
+  ConnectFlow flow(warble, link, queue);
+  ScanDialog scan(flow, queue);
+  scan.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&scan));
+  faults = test::layoutFaults(scan);
+  EXPECT_TRUE(faults.isEmpty()) << "scan dialog at " << GetParam() * 100 << " %:\n  " << faults.join("\n  ").toStdString();
+  scan.reject();
+  unbindWarble(warble);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, WindowLayout, ::testing::Values(1, 2),
+                         [](const auto& info) { return std::to_string(info.param * 100) + "percent"; });
 
 // Closing the window ends the client at once in every state: open dialogs
 // close as cancelled and nothing waits for the device.

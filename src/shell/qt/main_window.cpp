@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -42,6 +43,30 @@ QList<QPair<QString, QString>> keyboardShortcuts() {
       {"Ctrl+Q", "Quit"},
   };
 }
+
+namespace {
+
+// A status bar text that gives way when the window is narrow: shortened
+// with "…", the whole of it in the tooltip.
+class ElidingLabel : public QLabel {
+ public:
+  explicit ElidingLabel(QWidget* parent) : QLabel(parent) {
+    setProperty("elides", true);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  QSize minimumSizeHint() const override { return {fontMetrics().horizontalAdvance("…") * 4, QLabel::minimumSizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    QRect room = contentsRect();
+    QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, room.width());
+    setToolTip(shown == text() ? QString() : text());
+    p.drawText(room, static_cast<int>(alignment()), shown);
+  }
+};
+
+}  // namespace
 
 MainWindow::MainWindow() {
   setWindowTitle("Operator Kiosk Transport (OKT) Bluetooth Client - V1.01");
@@ -99,13 +124,14 @@ MainWindow::MainWindow() {
   layout->addWidget(information_);
   setCentralWidget(central);
 
-  status_ = new QLabel(this);
+  status_ = new ElidingLabel(this);
   status_->setObjectName("connectionState");
-  device_ = new QLabel(this);
-  counters_ = new QLabel(this);
-  statusBar()->addWidget(status_, 1);
-  statusBar()->addPermanentWidget(device_);
-  statusBar()->addPermanentWidget(counters_);
+  device_ = new ElidingLabel(this);
+  counters_ = new ElidingLabel(this);
+  counters_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  statusBar()->addWidget(status_, 3);
+  statusBar()->addWidget(device_, 2);
+  statusBar()->addWidget(counters_, 2);
 
   log_ = new LogDock(this);
   addDockWidget(Qt::BottomDockWidgetArea, log_);

@@ -28,10 +28,6 @@ EditorKind editorFor(uint16_t type, uint32_t minimum, uint32_t maximum) {
   }
 }
 
-uint32_t numberFromText(const std::string& text) {
-  std::string cut = text.substr(0, 98);
-  return static_cast<uint32_t>(std::strtoul(cut.c_str(), nullptr, 0));
-}
 
 std::optional<int64_t> parseNumber(const std::string& text) {
   size_t end = text.size();

@@ -48,7 +48,6 @@ EditorKind editorFor(uint16_t type, uint32_t minimum, uint32_t maximum);
 void editVariable(Protocol& p, EditorHost& host, uint32_t variableId, uint32_t titleTextId);
 
 // What the editors' controls make of what was typed or chosen.
-uint32_t numberFromText(const std::string& text);  // lenient, base 0: 0x1F, 017, 12abc, abc (0)
 // A whole number as typed: decimal, 0x hexadecimal or leading-0 octal, with
 // an optional sign and blanks around it. Nothing for anything else ("abc",
 // "12abc", "", a number beyond 64 bits), so that the editor can refuse it.

@@ -205,7 +205,11 @@ class HeadlessEditor : public EditorHost {
     if (!host_.nextEdit(typed)) return kIdCancel;
     if (kind == EditorKind::Text) r.text = typed.substr(0, kEditorTextBytes - 1);
     else if (kind == EditorKind::List) r.value = listChoice(std::atoi(typed.c_str()));
-    else r.value = numberFromText(typed);
+    else if (auto n = parseNumber(typed)) r.value = numberBits(r.type, *n);
+    else {
+      std::fprintf(stderr, "type: \"%s\" is not a number; nothing written\n", typed.c_str());
+      return kIdCancel;  // as the window's editor refuses it
+    }
     r.applied = 1;
     return kIdOk;
   }

@@ -137,18 +137,6 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         [] {
           MainWindow* w = mainWindow();
           EXPECT_TRUE(w->information()->text().startsWith("MAC: 0C:0C:0C:00:00:01"));
-          // OKT_SCREENSHOT=FILE.png keeps a picture of the window showing the demo:
-          // on an X server (Xvfb) what the server shows, else the window drawn off screen.
-          if (const char* shot = std::getenv("OKT_SCREENSHOT")) {
-            QElapsedTimer settle;
-            settle.start();
-            while (settle.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-            QRect r = w->frameGeometry();
-            QPixmap picture = QGuiApplication::platformName() == "xcb"
-                                  ? w->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-                                  : w->grab();
-            picture.save(shot);
-          }
           clickRow(0);  // Buttons
         });
   d.add([&] {
@@ -200,6 +188,70 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   EXPECT_NE(text.find("System READY"), std::string::npos);
   EXPECT_NE(text.find("REDO Ctrl: task finished"), std::string::npos);
   EXPECT_EQ(text.find("Connection: Reconnecting"), std::string::npos);  // the user's Disconnect is final
+}
+
+// A picture of a window as the user sees it: on an X server (Xvfb) what the
+// server shows, frame included; else the window drawn off screen.
+void snapshot(QWidget* w, const QString& file) {
+  QElapsedTimer settle;
+  settle.start();
+  while (settle.elapsed() < 600) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  QRect r = w->frameGeometry();
+  QPixmap picture = QGuiApplication::platformName() == "xcb"
+                        ? w->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                        : w->grab();
+  EXPECT_TRUE(picture.save(file)) << file.toStdString();
+}
+
+// OKT_SCREENSHOTS=DIR: the pictures the README shows (scripts/screenshot):
+// the scan dialog while it scans, the main window at two sizes, an editor,
+// the log dock.
+TEST(OktClient, Screenshots) {
+  const char* dir = std::getenv("OKT_SCREENSHOTS");
+  if (!dir) GTEST_SKIP() << "OKT_SCREENSHOTS is not set";
+  QString out = QString::fromUtf8(dir) + "/";
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  Driver d;
+  d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
+  d.add([] {
+    if (!scanDialog()) return false;
+    scanDialog()->refresh();
+    return scanDialog()->list()->topLevelItemCount() > 0;
+  }, [out] {
+    snapshot(scanDialog(), out + "scan-dialog.png");
+    ScanDialog* s = scanDialog();
+    s->list()->setCurrentItem(s->list()->topLevelItem(0));
+    s->connectButton()->click();
+  });
+  d.add(showsConnected, [out] {
+    snapshot(mainWindow(), out + "main-window.png");
+    mainWindow()->resize(1000, 720);
+  });
+  d.add([] {
+    QImage f = mainWindow()->display()->frame();
+    ViewRect v = mainWindow()->display()->view();
+    return mainWindow()->width() >= 1000 && f.width() == v.right && f.height() == v.bottom;
+  }, [out] {
+    snapshot(mainWindow(), out + "main-window-wide.png");
+    mainWindow()->resize(520, 760);
+    mainWindow()->nextButton()->click();
+  });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });  // Settings
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
+  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; }, [out] {
+    auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
+    snapshot(editor, out + "editor.png");
+    editor->reject();
+  });
+  d.add([] { return QApplication::activeModalWidget() == nullptr; }, [out] {
+    mainWindow()->logDock()->show();
+    mainWindow()->resize(760, 900);
+    snapshot(mainWindow(), out + "log-dock.png");
+    mainWindow()->close();
+  });
+  EXPECT_EQ(runDriven(d, log), 0);
+  EXPECT_EQ(d.done(), 8u);
 }
 
 // The demo's "Drop the link" row: the device goes away; the window says so,

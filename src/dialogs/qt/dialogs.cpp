@@ -39,7 +39,8 @@ void fitCaption(QDialog* d, QVBoxLayout* layout) {
   QFont bold = d->font();
   bold.setBold(true);
   QFontMetrics fm(bold);
-  int width = fm.horizontalAdvance(d->windowTitle()) + 6 * fm.height();
+  // (Window managers draw the caption larger than the dialog font, with up to four buttons.)
+  int width = fm.horizontalAdvance(d->windowTitle()) * 5 / 4 + 8 * fm.height();
   QMargins m = layout->contentsMargins();
   layout->addSpacerItem(new QSpacerItem(width - m.left() - m.right(), 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
 }

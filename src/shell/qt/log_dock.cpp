@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace okt {
@@ -60,10 +61,21 @@ void LogDock::flush() {
   }
   if (text.empty()) return;
   if (text.back() == '\n') text.pop_back();
+  // New lines keep the view where the reader left it: following the end
+  // if it was there, and never scrolled sideways to the last line's end.
   QScrollBar* bar = text_->verticalScrollBar();
   bool atEnd = bar->value() == bar->maximum();
+  int across = text_->horizontalScrollBar()->value();
   text_->appendPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  if (atEnd) bar->setValue(bar->maximum());
+  if (atEnd) {
+    // The cursor at the start of the last line: showing it never scrolls sideways.
+    QTextCursor cursor = text_->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    text_->setTextCursor(cursor);
+    bar->setValue(bar->maximum());
+  }
+  text_->horizontalScrollBar()->setValue(across);
 }
 
 bool LogDock::saveTo(const QString& path, QString& error) const {

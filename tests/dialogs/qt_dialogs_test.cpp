@@ -123,8 +123,8 @@ TEST_F(EditThroughTheDialog, SlidersRunOverSignedAndHighRanges) {
   }
 }
 
-// What is not a number keeps the dialog open with a word about it and writes
-// nothing; put right, it is written.
+// What is not a number, or a number the variable cannot hold, keeps the
+// dialog open with a word about it and writes nothing; put right, it is written.
 TEST_F(EditThroughTheDialog, TextThatIsNoNumberIsRefused) {
   struct Case {
     const char* name;
@@ -139,6 +139,8 @@ TEST_F(EditThroughTheDialog, TextThatIsNoNumberIsRefused) {
       {"number", VariableType::U16, {0, 1}, 0, "abc", "0x1F", {0, 31}},
       {"number, trailing letters", VariableType::S16, {0, 1}, 0, "12abc", "-12", {0xFF, 0xF4}},
       {"number, empty", VariableType::U8, {1}, 0, "", "2", {2}},
+      {"number beyond S8", VariableType::S8, {0}, 0, "-210", "-128", {0x80}},  // not -210 cut to 46
+      {"number beyond U16", VariableType::U16, {0, 1}, 0, "65600", "65535", {0xFF, 0xFF}},
       {"time, seconds", VariableType::TIME, {1, 2, 3}, 2, "x", "4", {1, 2, 4}},
       {"date, day", VariableType::DATE, {1, 2, 3}, 0, "first", "9", {9, 2, 3}},
       {"hour and minute, minutes", VariableType::HOUR_MINUTE, {7, 30}, 1, "half", "15", {7, 15}},

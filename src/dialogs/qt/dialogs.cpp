@@ -236,6 +236,7 @@ std::optional<std::array<int64_t, 3>> EditorDialog::readFields() {
   for (size_t i = 0; i < fields_.size() && fields_[i]; ++i) {
     std::optional<int64_t> n = parseNumber(fields_[i]->text().toStdString());
     if (!n) {
+      problem_->setText("Please enter a number.");
       problem_->show();
       fields_[i]->setFocus();
       fields_[i]->selectAll();
@@ -256,6 +257,18 @@ void EditorDialog::accept() {
     case EditorKind::Date: {
       auto n = readFields();
       if (!n) return;  // stays open; nothing is stored
+      if (kind_ == EditorKind::Number) {
+        // A number the variable cannot hold would reach the device cut to its
+        // width (-210 as 46): say what fits instead.
+        NumberRange fits = typeRange(record_.type);
+        if ((*n)[0] < fits.minimum || (*n)[0] > fits.maximum) {
+          problem_->setText(QString("Please enter a number from %1 to %2.").arg(fits.minimum).arg(fits.maximum));
+          problem_->show();
+          fields_[0]->setFocus();
+          fields_[0]->selectAll();
+          return;
+        }
+      }
       auto u = [&](size_t i) { return static_cast<uint32_t>((*n)[i]); };
       if (kind_ == EditorKind::Number) value = numberBits(record_.type, (*n)[0]);
       else if (kind_ == EditorKind::HourMinute) value = packHourMinute(u(0), u(1));

@@ -29,6 +29,10 @@ std::vector<DisplayTarget> screenTargets(const ClientState& s, uint32_t screenId
       name = textFor(s, button->textId);
     } else if (const auto* gauge = bodyOf<GaugeBody>(s, p.objectId)) {
       reacts = isValidId(gauge->pressEvent);
+    } else if (const auto* box = bodyOf<TextBoxBody>(s, p.objectId)) {
+      reacts = isValidId(box->variableId);  // a press opens the variable's editor
+      name = textFor(s, box->textId);
+      if (name.empty() && reacts) formatVariable(s, box->variableId, name);  // named by what it shows
     }
     if (!reacts || p.width == 0 || p.height == 0) continue;
     DisplayTarget t;

@@ -298,8 +298,8 @@ TEST_F(EngineTest, ClicksArriveAsViewUnitsOfTheViewAsItIsNow) {
 }
 
 // What the keyboard walks: the screen's placements that react to a press
-// (not a button without event or target, not a text box), the menu's rows
-// of the current page; a press at a target's centre is a click there.
+// (not a button without event or target), the menu's rows of the current
+// page; a press at a target's centre is a click there.
 TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
   start(device());
   connect();
@@ -314,15 +314,16 @@ TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
   ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return menuTargets(s, 0).size() == 3; }); }));
 
   auto targets = engine->withTables([](ClientState& s) { return screenTargets(s, 1); });
-  ASSERT_EQ(targets.size(), 3u);  // buttons 2 and 4, the gauge
+  ASSERT_EQ(targets.size(), 4u);  // buttons 2 and 4, the text box showing v, the gauge
   EXPECT_EQ(targets[0], (DisplayTarget{DisplayTarget::Kind::Button, 0, 0, 20000, 20000, "Item"}));
   EXPECT_EQ(targets[1].y, 30000u);
-  EXPECT_EQ(targets[2].y, 52000u);
+  EXPECT_EQ(targets[2], (DisplayTarget{DisplayTarget::Kind::Button, 30000, 30000, 20000, 20000, "Sub"}));
+  EXPECT_EQ(targets[3].y, 52000u);
   engine->postControl(ControlFlag::PREV_PAGE);
   ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.menuPage == 0; }); }));
   clickUnits(rows[0].x + 10, rows[0].y + 10);  // to screen 1
   ASSERT_TRUE(host.waitFor("screen 1"));
-  for (const DisplayTarget& t : {targets[1], targets[2]}) {
+  for (const DisplayTarget& t : {targets[1], targets[3]}) {
     auto [x, y] = targetCentre(t);
     clickUnits(x, y);
   }

@@ -133,7 +133,7 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
   Driver d;
   chooseTheDemo(d);
   // The connecting dialog closes itself after "System READY"; the home menu is drawn.
-  d.add([] { return mainWindow() && !mainWindow()->display()->frame().isNull() && !QApplication::activeModalWidget(); },
+  d.add([] { return showsConnected() && !mainWindow()->display()->frame().isNull(); },
         [] {
           MainWindow* w = mainWindow();
           EXPECT_TRUE(w->information()->text().startsWith("MAC: 0C:0C:0C:00:00:01"));
@@ -331,7 +331,10 @@ TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
     key(area(), Qt::Key_Up);
     key(area(), Qt::Key_Return);  // "Buttons"
   });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && frameFits(); }, [&] {
+  d.add([&] {
+    return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && frameFits() &&
+           area()->targets().size() == 6;
+  }, [&] {
     // The screen's buttons, named by their texts, for assistive technology too.
     QAccessibleInterface* display = QAccessible::queryAccessibleInterface(area());
     std::vector<std::string> names;
@@ -339,7 +342,7 @@ TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
       if (display->child(i)->role() == QAccessible::Button && display->child(i)->object() == nullptr)
         names.push_back(display->child(i)->text(QAccessible::Name).toStdString());
     EXPECT_EQ(names, (std::vector<std::string>{"Style 0: plain", "Style 1: count", "Style 2: rename", "Send a fault",
-                                               "Recolour"}));
+                                               "Recolour", "0 times"}));  // the presses box, named by its value
     mark = log.lines().size();
     key(area(), Qt::Key_Tab);  // "Style 1: count"
     EXPECT_EQ(area()->focusedTarget(), 1);
@@ -357,7 +360,9 @@ TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
   d.add([&] { return mainWindow()->pageBox()->text() == "0" && mainWindow()->nextButton()->isEnabled(); },
         [&] { key(mainWindow(), Qt::Key_PageDown); });
   d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] { key(mainWindow(), Qt::Key_Q, Qt::ControlModifier); });
-  EXPECT_EQ(runDriven(d, log, {.connectAddress = "0C:0C:0C:00:00:01"}), 0);
+  ClientOptions options;
+  options.connectAddress = "0C:0C:0C:00:00:01";
+  EXPECT_EQ(runDriven(d, log, options), 0);
   EXPECT_EQ(d.done(), 8u);
 }
 

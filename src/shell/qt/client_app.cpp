@@ -220,12 +220,17 @@ int runClient(QApplication& app, const ClientOptions& options) {
     if (live) everConnected = true;
     OfflineView offline = offlineView(s, !knownDevice().isEmpty(), everConnected);
     area->setOffline(offline.text, offline.canCancel && manager.autoReconnect(), offline.canReconnect, offline.seconds);
+    // Disconnect ends a connection, an attempt or a wait for the next one; at rest there is none.
+    window.disconnectButton()->setEnabled(s.phase != ConnectionPhase::Idle);
+    window.disconnectAction()->setEnabled(s.phase != ConnectionPhase::Idle);
     if (!live) {
       // Without a connection the buttons would do nothing: the drawing enables them again.
       window.disableNavigation();
       area->setTargets({});
     }
-    if (live && s.announced) elements = QString("%1/%2 elements").arg(s.received).arg(s.announced);
+    if (s.phase == ConnectionPhase::Downloading && s.announced)
+      elements = QString("%1/%2 elements").arg(s.received).arg(s.announced);
+    if (s.phase == ConnectionPhase::Connected && s.announced) elements = QString("%1 elements").arg(s.announced);
     if (!live) elements.clear();
     showCounters();
     if (s.phase == ConnectionPhase::Connected) {

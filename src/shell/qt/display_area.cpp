@@ -1,6 +1,7 @@
 #include "shell/qt/display_area.h"
 
 #include <QAccessible>
+#include <algorithm>
 #include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QHBoxLayout>
@@ -106,14 +107,14 @@ void DisplayArea::paintEvent(QPaintEvent*) {
     return;
   }
   if (keyboard_ && focused_ >= 0 && focused_ < static_cast<int>(targets_.size()) && hasFocus()) {
+    // Around the target, not over it: what it shows at its edges stays readable.
     Box t = targetBox(b, targets_[static_cast<size_t>(focused_)]);
-    QPen ring(palette().color(QPalette::Highlight), 3);
-    p.setPen(ring);
+    p.setClipRect(rect());
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
     p.setBrush(Qt::NoBrush);
-    p.drawRect(QRect(t.x + 1, t.y + 1, t.width - 3, t.height - 3));
-    QPen inner(Qt::white, 1, Qt::DashLine);
-    p.setPen(inner);
-    p.drawRect(QRect(t.x + 3, t.y + 3, t.width - 7, t.height - 7));
+    p.drawRect(QRect(t.x - 2, t.y - 2, t.width + 3, t.height + 3));
+    p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+    p.drawRect(QRect(t.x - 4, t.y - 4, t.width + 7, t.height + 7));
   }
 }
 
@@ -126,7 +127,7 @@ void DisplayArea::resizeEvent(QResizeEvent* event) {
 void DisplayArea::fitPanel() {
   // The panel takes most of the width, and its text the lines it wraps to:
   // a long reason is wrapped, never cut.
-  int w = std::max(panel_->minimumSizeHint().width(), width() * 4 / 5);
+  int w = std::max(panel_->minimumSizeHint().width(), box().width * 9 / 10);
   panel_->setFixedWidth(w);
   QMargins m = panel_->layout()->contentsMargins();
   offlineText_->setMinimumHeight(offlineText_->heightForWidth(w - m.left() - m.right()));
@@ -149,9 +150,14 @@ void DisplayArea::mousePressEvent(QMouseEvent* event) {
 
 void DisplayArea::setTargets(const std::vector<DisplayTarget>& targets) {
   if (targets == targets_) return;
+  // The same places with new names (a value shown changed) keep the ring
+  // where it is; another display starts the walk again at its first target.
+  auto samePlace = [](const DisplayTarget& a, const DisplayTarget& b) {
+    return a.kind == b.kind && a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+  };
+  bool sameDisplay = std::equal(targets.begin(), targets.end(), targets_.begin(), targets_.end(), samePlace);
   targets_ = targets;
-  // Another display: the walk starts again at its first target.
-  setFocused(hasFocus() && !targets_.empty() && focused_ >= 0 ? 0 : -1);
+  if (!sameDisplay) setFocused(hasFocus() && !targets_.empty() && focused_ >= 0 ? 0 : -1);
   if (QAccessible::isActive()) {
     QAccessibleEvent changed(this, QAccessible::ObjectReorder);
     QAccessible::updateAccessibility(&changed);

@@ -136,6 +136,27 @@ TEST_P(ChosenRow, ConnectTakesTheSelectedRowAndNothingElse) {
   EXPECT_EQ(link->address(), "AA:00:00:00:00:02");
 }
 
+// From the filter, Down reaches the list with a row chosen, and Enter takes it.
+TEST_F(ChosenRow, TheKeyboardAloneChoosesARow) {
+  ScanDialog dialog(*flow, queue);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  flow->scanList().addScanResult("AA:00:00:00:00:01", "first", -40);
+  flow->scanList().addScanResult("AA:00:00:00:00:02", "second", -60);
+  dialog.refresh();
+  dialog.filterEdit()->setFocus();
+  QTest::keyClick(dialog.filterEdit(), Qt::Key_Down);
+  QTreeWidget* tree = dialog.list();
+  EXPECT_EQ(QApplication::focusWidget(), tree);
+  ASSERT_EQ(tree->selectedItems().size(), 1);
+  EXPECT_TRUE(dialog.connectButton()->isEnabled());
+  QTest::keyClick(tree, Qt::Key_Down);
+  QTest::keyClick(tree, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(link->address(), "AA:00:00:00:00:02");
+}
+
 INSTANTIATE_TEST_SUITE_P(Ways, ChosenRow, ::testing::Values("Button", "Enter", "DoubleClick"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QPainter>
@@ -95,6 +96,23 @@ ScanDialog::ScanDialog(ConnectFlow& flow, AppQueue& queue, QWidget* parent)
   QObject::connect(oktOnly_, &QCheckBox::toggled, this, [this] { refresh(); });
   ageing_.setInterval(1000);
   QObject::connect(&ageing_, &QTimer::timeout, this, [this] { refresh(); });
+  filter_->installEventFilter(this);
+  list_->installEventFilter(this);
+}
+
+bool ScanDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == filter_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down && list_->topLevelItemCount() > 0) {
+    list_->setFocus(Qt::TabFocusReason);
+    return true;
+  }
+  if (watched == list_ && event->type() == QEvent::FocusIn && list_->selectedItems().isEmpty() &&
+      list_->topLevelItemCount() > 0) {
+    QTreeWidgetItem* row = list_->currentItem() ? list_->currentItem() : list_->topLevelItem(0);
+    list_->setCurrentItem(row);
+    row->setSelected(true);
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 ScanDialog::~ScanDialog() {

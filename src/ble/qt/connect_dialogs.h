@@ -42,6 +42,9 @@ class ScanDialog : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Down in the filter goes to the list; the list reached from the keyboard
+  // selects a row, so that Enter connects.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void startScan();

@@ -51,6 +51,44 @@ void swapRedBlue(PixelBuffer& p) {
   for (size_t i = 0; i + 3 < p.pixels.size(); i += 4) std::swap(p.pixels[i], p.pixels[i + 2]);
 }
 
+namespace {
+
+bool spendFrom(uint32_t& used, uint32_t limit, uint32_t units) {
+  if (used >= limit || units > limit - used) {
+    used = limit;  // nothing more after the first refusal
+    return false;
+  }
+  used += units;
+  return true;
+}
+
+// A picture's decoding, paid once its size is known, by the canvas or the
+// screen that placed it.
+void chargeDecoding(DrawContext& ctx, uint64_t pixels) {
+  bool canvas = ctx.canvasDepth > 0;
+  uint32_t& used = canvas ? ctx.canvasWork : ctx.screenWork;
+  uint64_t limit = canvas ? kMaxCanvasWork : kMaxScreenWork;
+  used = static_cast<uint32_t>(std::min(limit, used + pixels / 2048));
+}
+
+// Glyphs of a text as a surface draws it: code points, at most 1023.
+uint64_t glyphCount(const std::string& text) {
+  uint64_t n = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80 && ++n == 1023) break;
+  return n;
+}
+
+}  // namespace
+
+bool spendCanvasWork(DrawContext& ctx, uint32_t units) { return spendFrom(ctx.canvasWork, kMaxCanvasWork, units); }
+bool spendScreenWork(DrawContext& ctx, uint32_t units) { return spendFrom(ctx.screenWork, kMaxScreenWork, units); }
+
+uint32_t textCost(const std::string& text, int height) {
+  uint64_t h = static_cast<uint64_t>(std::clamp(height, 1, 2048));
+  return 1 + static_cast<uint32_t>(glyphCount(text) * h / 2048);
+}
+
 uint32_t strokeCost(const std::vector<Point>& line) {
   uint64_t length = 0;
   for (size_t i = 1; i < line.size(); ++i)
@@ -75,7 +113,27 @@ void forEachGroup(const ViewRect& v, const Placement& p, const PolylineBody& b, 
 
 uint32_t placementCost(const DrawContext& ctx, const Placement& p) {
   const ViewRect& v = ctx.state.viewRect;
+  const uint64_t box = uint64_t{scaleX(v, uint32_t{p.x} + p.width) - scaleX(v, p.x)} *
+                       (scaleY(v, uint32_t{p.y} + p.height) - scaleY(v, p.y));
   switch (objectType(ctx.state, p.objectId)) {
+    case ObjectType::Button: {
+      const ButtonBody* b = bodyOf<ButtonBody>(ctx.state, p.objectId);
+      const char* label = isValidId(b->textId) ? textOf(ctx.state, b->textId) : nullptr;
+      return 1 + static_cast<uint32_t>(std::min<uint64_t>(box / 16384, kMaxCanvasWork)) +
+             (label ? textCost(label, b->fontHeight) : 0);
+    }
+    case ObjectType::TextBox: {
+      const TextBoxBody* b = bodyOf<TextBoxBody>(ctx.state, p.objectId);
+      std::string text;
+      if (isValidId(b->textId)) {
+        if (const char* t = textOf(ctx.state, b->textId)) text = t;
+      } else if (isValidId(b->variableId)) {
+        formatVariable(ctx.state, b->variableId, text);
+      }
+      uint64_t fill = b->frameless != 1 ? box / 16384 : 0;
+      return 1 + static_cast<uint32_t>(std::min<uint64_t>(fill, kMaxCanvasWork)) +
+             (text.empty() ? 0 : textCost(text, b->fontHeight));
+    }
     case ObjectType::Polyline: {
       const PolylineBody* b = bodyOf<PolylineBody>(ctx.state, p.objectId);
       uint64_t units = 1;
@@ -86,8 +144,17 @@ uint32_t placementCost(const DrawContext& ctx, const Placement& p) {
     case ObjectType::GifPicture:
     case ObjectType::JpegPicture: {
       const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
-      uint64_t area = uint64_t{scaleX(v, p.width)} * scaleY(v, p.height);
+      // With one side 0 the picture's aspect decides the other: as much as
+      // the whole view may be drawn.
+      uint64_t area = p.width && p.height ? uint64_t{scaleX(v, p.width)} * scaleY(v, p.height)
+                                          : uint64_t{scaleX(v, 65535)} * scaleY(v, 65535);
       return 1 + 6 * (b->size / 1024) + static_cast<uint32_t>(std::min<uint64_t>(area / 2048, kMaxCanvasWork));
+    }
+    case ObjectType::Gauge: {
+      const GaugeBody* g = bodyOf<GaugeBody>(ctx.state, p.objectId);
+      uint64_t area = uint64_t{scaleX(v, p.width)} * scaleY(v, p.height);
+      uint32_t ticks = (g->flags & 0x10) && g->tickCount <= kMaxGaugeTicks ? g->tickCount + 1u : 0u;
+      return 1 + static_cast<uint32_t>(std::min<uint64_t>(area / 4096, kMaxCanvasWork)) + ticks / 8;
     }
     default: return 1;
   }
@@ -192,6 +259,7 @@ void drawSvgPicture(DrawContext& ctx, Surface& s, const Placement& p) {
     platform::logText("SVG: Error rendering SVG string\n");
     return;
   }
+  chargeDecoding(ctx, uint64_t{picture->width} * picture->height);
   swapRedBlue(*picture);
   uint32_t tw = 0, th = 0;
   if (!targetSize(v, p, picture->width, picture->height, tw, th)) return;
@@ -203,7 +271,9 @@ void drawGifPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
   if (!b || b->data.empty()) return;
   GifDecoder gif;
-  if (gifDecode(gif, b->data.data(), b->size) != 0) {
+  int result = gifDecode(gif, b->data.data(), b->size);
+  chargeDecoding(ctx, uint64_t{gifWidth(gif)} * gifHeight(gif));
+  if (result != 0) {
     platform::logText("GIF: Error decoding the input file.\n");
     gifRelease(gif);
     return;
@@ -221,7 +291,9 @@ void drawJpegPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   if (!b || b->data.empty()) return;
   JpegContext& jpeg = ctx.jpeg;
   jpegInit(jpeg);
-  if (jpegDecode(jpeg, b->data.data(), b->size) != Ok) {
+  JpegResult result = jpegDecode(jpeg, b->data.data(), b->size);
+  chargeDecoding(ctx, uint64_t(std::max(jpegWidth(jpeg), 0)) * uint64_t(std::max(jpegHeight(jpeg), 0)));
+  if (result != Ok) {
     platform::logText("JPG: Error decoding the input file.\n");
     jpegRelease(jpeg);
     return;

@@ -76,8 +76,8 @@ void drawGauge(DrawContext& ctx, Surface& s, const Placement& p) {
   } else {
     paint.band(start, end, g->bandColour);
   }
-  // A tick count of 0 has no interval to divide: no ticks.
-  if ((g->flags & 0x10) && g->tickCount > 0) {
+  // A tick count of 0 has no interval to divide: no ticks; past the limit, none either.
+  if ((g->flags & 0x10) && g->tickCount > 0 && g->tickCount <= kMaxGaugeTicks) {
     float ts = g->tickStart / 100.0f + 90, te = g->tickEnd / 100.0f + 90, half = g->tickWidth / 200.0f;
     for (int i = 0; i <= g->tickCount; ++i) {
       float c = ts + i * (te - ts) / g->tickCount;
@@ -98,16 +98,6 @@ struct CanvasState {
   uint8_t lineWidth = 1;
   uint8_t lineStyle = 0;
 };
-
-// Takes `units` of the redraw's canvas work; false when they are not left.
-bool spend(DrawContext& ctx, uint32_t units) {
-  if (ctx.canvasWork >= kMaxCanvasWork || units > kMaxCanvasWork - ctx.canvasWork) {
-    ctx.canvasWork = kMaxCanvasWork;  // nothing more after the first refusal
-    return false;
-  }
-  ctx.canvasWork += units;
-  return true;
-}
 
 }  // namespace
 
@@ -136,21 +126,21 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
       case 0x20:
         if (r.u16(x) && r.u16(y) && r.u24(u24)) {
           const char* t = isValidId(u24) ? textOf(ctx.state, u24) : nullptr;
-          if (!spend(ctx, 1)) return;
+          if (!spendCanvasWork(ctx, t ? textCost(t, st.fontHeight) : 1)) return;
           if (t) drawText(ctx, s, x, y, st.fontHeight, st.textColour, AlignLeft, t);
         }
         break;
       case 0x21:
         if (r.u16(x) && r.u16(y)) {
           std::string text = r.text();
-          if (!spend(ctx, 1)) return;
+          if (!spendCanvasWork(ctx, textCost(text, st.fontHeight))) return;
           drawText(ctx, s, x, y, st.fontHeight, st.textColour, AlignLeft, text);
         }
         break;
       case 0x22: {
         Placement inner;
         if (r.u16(inner.x) && r.u16(inner.y) && r.u16(inner.width) && r.u16(inner.height) && r.u24(inner.objectId)) {
-          if (!spend(ctx, placementCost(ctx, inner))) return;
+          if (!spendCanvasWork(ctx, placementCost(ctx, inner))) return;
           // The placed object draws with its own state; ours is unchanged.
           ++ctx.canvasDepth;
           drawObject(ctx, s, inner);
@@ -166,7 +156,7 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
           line.push_back({static_cast<int>(scaleX(v, boxPoint(p.x, p.width, x))),
                           static_cast<int>(scaleY(v, boxPoint(p.y, p.height, y)))});
         }
-        if (!spend(ctx, strokeCost(line))) return;
+        if (!spendCanvasWork(ctx, strokeCost(line))) return;
         if (line.size() >= 2) s.polyline(line, Pen{true, toColorRef(st.lineColour), st.lineWidth, lineStyleOf(st.lineStyle)});
         break;
       }

@@ -56,11 +56,18 @@ namespace {
 void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth, uint32_t srcHeight,
               const uint8_t* src, int bytes, const int map[4]) {
   if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return;
-  if (uint64_t{outWidth} * outHeight > (uint64_t{1} << 26)) return;  // far larger than any view
+  // Only the part that lands on the surface is worked out: a picture scaled
+  // by its aspect can be thousands of times taller (or wider) than the view,
+  // and what lies outside it is never seen.
+  const uint32_t left = x < 0 ? static_cast<uint32_t>(-int64_t{x}) : 0;
+  const uint32_t top = y < 0 ? static_cast<uint32_t>(-int64_t{y}) : 0;
+  const int64_t right = std::min<int64_t>(outWidth, int64_t{s.width()} - x);
+  const int64_t bottom = std::min<int64_t>(outHeight, int64_t{s.height()} - y);
+  if (right <= left || bottom <= top) return;
   PixelBuffer out;
-  out.width = outWidth;
-  out.height = outHeight;
-  out.pixels.resize(size_t{outWidth} * outHeight * 4);
+  out.width = static_cast<uint32_t>(right) - left;
+  out.height = static_cast<uint32_t>(bottom) - top;
+  out.pixels.resize(size_t{out.width} * out.height * 4);
   struct Axis {
     uint32_t i0, i1;
     float a;
@@ -73,15 +80,15 @@ void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, u
     if (i0 >= srcN) i0 = srcN - 1;
     return Axis{i0, i1, a};
   };
-  std::vector<Axis> columns(outWidth);
-  for (uint32_t ox = 0; ox < outWidth; ++ox) columns[ox] = axis(ox, outWidth, srcWidth);
+  std::vector<Axis> columns(out.width);
+  for (uint32_t ox = 0; ox < out.width; ++ox) columns[ox] = axis(left + ox, outWidth, srcWidth);
   const size_t bpp = static_cast<size_t>(bytes);
   uint8_t* p = out.pixels.data();
-  for (uint32_t oy = 0; oy < outHeight; ++oy) {
-    Axis row = axis(oy, outHeight, srcHeight);
+  for (uint32_t oy = 0; oy < out.height; ++oy) {
+    Axis row = axis(top + oy, outHeight, srcHeight);
     const uint8_t* r0 = src + size_t{row.i0} * srcWidth * bpp;
     const uint8_t* r1 = src + size_t{row.i1} * srcWidth * bpp;
-    for (uint32_t ox = 0; ox < outWidth; ++ox, p += 4) {
+    for (uint32_t ox = 0; ox < out.width; ++ox, p += 4) {
       const Axis& c = columns[ox];
       const float ax = c.a, ay = row.a;
       for (int k = 0; k < 4; ++k) {
@@ -97,7 +104,7 @@ void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, u
       }
     }
   }
-  blendPixels(s, x, y, &out);
+  blendPixels(s, static_cast<int>(x + int64_t{left}), static_cast<int>(y + int64_t{top}), &out);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ uint8_t sampleBilinear(uint32_t x, uint32_t y, uint32_t outWidth, uint32_t outHe
                        uint32_t srcHeight, const uint8_t* src, int channel, int bytesPerPixel);
 // Scale a source picture to outWidth x outHeight and blend it at (x, y):
 // grey (1 byte a pixel), red-green-blue (3) or blue-green-red-alpha (4).
+// Only the part that lies on the surface is scaled and blended.
 void resampleGrey(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,
                   uint32_t srcHeight, const uint8_t* src);
 void resampleRgb(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,

@@ -57,7 +57,10 @@ void Renderer::redrawScreen(uint32_t id) {
   // The placements are copied: drawing never changes them, but a list we
   // iterate must not be the one a nested draw could reach.
   const std::vector<Placement> children = screen->children;
-  for (const Placement& child : children) drawObject(ctx, *s, child);
+  for (const Placement& child : children) {
+    if (!spendScreenWork(ctx, placementCost(ctx, child))) break;
+    drawObject(ctx, *s, child);
+  }
   present(*s);
   ui_.enablePrevPage(false);
   ui_.enableNextPage(false);

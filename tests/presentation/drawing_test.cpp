@@ -78,6 +78,24 @@ TEST_F(Drawing, ResamplersPutBlueGreenRedAlpha) {
   EXPECT_EQ(surface.of("blend").size(), 2u);
 }
 
+// A picture scaled by its aspect may be far taller than the view: only the
+// rows and columns on the surface are worked out, each as it would be.
+TEST_F(Drawing, ResamplingWorksOutOnlyWhatLandsOnTheSurface) {
+  const uint8_t src[6] = {0, 50, 100, 150, 200, 250};  // 2 x 3 grey
+  resampleGrey(surface, -3, 390, 20, 100000, 2, 3, src);
+  auto blends = surface.of("blend");
+  ASSERT_EQ(blends.size(), 1u);
+  EXPECT_EQ(blends[0].points[0], (Point{0, 390}));
+  ASSERT_EQ(blends[0].w, 17u);
+  ASSERT_EQ(blends[0].h, 10u);
+  for (uint32_t y = 0; y < 10; ++y)
+    for (uint32_t x = 0; x < 17; ++x)
+      ASSERT_EQ(blends[0].picture.pixels[(y * 17 + x) * 4], sampleBilinear(x + 3, y, 20, 100000, 2, 3, src, 0, 1));
+  resampleGrey(surface, 600, 0, 20, 20, 2, 3, src);  // wholly beside the surface: nothing
+  resampleGrey(surface, -20, 0, 20, 20, 2, 3, src);
+  EXPECT_EQ(surface.of("blend").size(), 1u);
+}
+
 std::vector<uint8_t> button(uint16_t style, uint32_t text = 0xFFFFFF) {
   WireWriter w;
   w.u16(ObjectType::Button).u16(style).u8(0).u16(0).u16(20);
@@ -209,6 +227,20 @@ TEST_F(Drawing, GaugeAnglesTicksAndShape) {
   EXPECT_EQ(surface.of("polygon").size(), 2u);
 }
 
+// Ticks up to the limit are drawn; a gauge asking for more draws none.
+TEST_F(Drawing, GaugeTicksUpToTheirLimit) {
+  const struct {
+    uint16_t tickCount;
+    size_t ticks;
+  } cases[] = {{kMaxGaugeTicks, kMaxGaugeTicks + 1u}, {kMaxGaugeTicks + 1, 0}, {65535, 0}};
+  for (const auto& c : cases) {
+    surface.calls.clear();
+    store(9, gauge(0x10, c.tickCount, 0));
+    draw(9, {0, 0, 0, 65535, 65535});
+    EXPECT_EQ(surface.of("polygon").size(), 1 + c.ticks + 1) << c.tickCount;  // band, ticks, needle
+  }
+}
+
 TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   // 0x02 font 24, 0x21 label "Hi" at (1000, 2000), 0x23 one point (nothing), 0x22 places canvas 12.
   store(11, WireWriter().u16(ObjectType::Canvas).u8(0x02).u16(24).u8(0x21).u16(1000).u16(2000).text("Hi")
@@ -260,6 +292,90 @@ TEST_F(Drawing, CanvasWorkIsBoundedPerRedrawNotOnlyByDepth) {
   EXPECT_EQ(surface.of("text").size(), 8u);
   EXPECT_EQ(surface.of("polyline").size(), 8u);
   EXPECT_EQ(surface.of("text").back().text, "level 7");
+}
+
+// What a canvas places pays for what it draws: a gauge for its ticks and its
+// box, a picture scaled by its aspect for as much as the whole view. A canvas
+// placing them over and over stops within the redraw's work, which pays for
+// at most 8 ticks or 2048 pixels a unit.
+TEST_F(Drawing, CanvasPlacementsPayForTicksAndTallPictures) {
+  store(21, gauge(0x18, kMaxGaugeTicks, 0));
+  std::vector<uint8_t> tall = test::flatGreyJpeg(8, 640, 1, false);  // 600 x 48000 when placed 600 wide
+  store(22, WireWriter().u16(ObjectType::JpegPicture).u16(static_cast<uint32_t>(tall.size())).bytes(tall).take());
+  for (uint32_t placed : {21u, 22u}) {
+    WireWriter fan;
+    fan.u16(ObjectType::Canvas);
+    for (int i = 0; i < 6; ++i) {
+      fan.u8(0x22).u16(0).u16(0).u16(65535).u16(placed == 21 ? 65535 : 0).u24(placed);
+      fan.u8(0x22).u16(0).u16(0).u16(65535).u16(65535).u24(23);
+    }
+    store(23, fan.u8(0).take());
+    surface.calls.clear();
+    ctx.canvasWork = 0;
+    draw(23, {0, 0, 0, 65535, 65535});
+    uint64_t pixels = 0;
+    for (const auto& b : surface.of("blend")) pixels += uint64_t{b.w} * b.h;
+    EXPECT_LE(surface.of("polygon").size(), 8u * kMaxCanvasWork) << placed;
+    EXPECT_LE(pixels, 2048u * kMaxCanvasWork) << placed;
+    EXPECT_FALSE(surface.calls.empty()) << placed;
+  }
+}
+
+// A canvas's texts pay for their glyphs and their height: long texts in huge
+// glyphs stop early (a glyph-pixel of work for every 2048 a unit), short
+// labels in ordinary ones still draw by the hundred.
+TEST_F(Drawing, CanvasTextsPayForTheirGlyphs) {
+  test::decode(p, test::textMessage(5, std::string(1023, 'W')));
+  test::decode(p, test::textMessage(6, "OK"));
+  const struct {
+    uint16_t height;
+    uint32_t text;
+    size_t atLeast;
+  } cases[] = {{2000, 5, 1}, {65535, 5, 1}, {20, 5, 20}, {20, 6, 500}};
+  for (const auto& c : cases) {
+    WireWriter fan;
+    fan.u16(ObjectType::Canvas).u8(0x02).u16(c.height);
+    for (int i = 0; i < 4; ++i) fan.u8(0x20).u16(1000).u16(30000).u24(c.text);
+    for (int i = 0; i < 3; ++i) fan.u8(0x22).u16(0).u16(0).u16(65535).u16(65535).u24(24);
+    store(24, fan.u8(0).take());
+    surface.calls.clear();
+    ctx.canvasWork = 0;
+    draw(24, {0, 0, 0, 65535, 65535});
+    uint64_t glyphPixels = 0;
+    for (const auto& t : surface.of("text")) glyphPixels += t.text.size() * std::min(t.height, 2048);
+    EXPECT_LE(glyphPixels, 2048u * kMaxCanvasWork) << c.height;
+    EXPECT_GE(surface.of("text").size(), c.atLeast) << c.height;
+  }
+}
+
+// A few bytes of GIF may declare 4 megapixels: what a picture decodes is paid
+// once it is known, so a canvas stops after the first such one.
+TEST_F(Drawing, PicturesPayForThePixelsTheyDecode) {
+  auto gif = [](uint16_t w, uint16_t h) {
+    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+                              0x80, 0, 0, 0, 0, 0, 255, 255, 255, ',', 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8),
+                              uint8_t(h), uint8_t(h >> 8), 0, 2, 2, 0x4C, 0x01, 0, ';'};
+    return WireWriter().u16(ObjectType::GifPicture).u16(static_cast<uint32_t>(g.size())).bytes(g).take();
+  };
+  const struct {
+    uint16_t w, h;
+    size_t minDrawn, maxDrawn;
+  } cases[] = {{2048, 2048, 1, 1}, {64, 64, 100, 2048}};
+  for (const auto& c : cases) {
+    store(25, gif(c.w, c.h));
+    WireWriter fan;
+    fan.u16(ObjectType::Canvas);
+    for (int i = 0; i < 6; ++i) {
+      fan.u8(0x22).u16(0).u16(0).u16(1000).u16(1000).u24(25);
+      fan.u8(0x22).u16(0).u16(0).u16(65535).u16(65535).u24(26);
+    }
+    store(26, fan.u8(0).take());
+    surface.calls.clear();
+    ctx.canvasWork = 0;
+    draw(26, {0, 0, 0, 65535, 65535});
+    EXPECT_GE(surface.of("blend").size(), c.minDrawn) << c.w;
+    EXPECT_LE(surface.of("blend").size(), c.maxDrawn) << c.w;
+  }
 }
 
 }  // namespace

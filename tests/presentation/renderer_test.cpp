@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "presentation/renderer.h"
+#include "protocol/decoder.h"
 #include "support/messages.h"
 #include "support/recording_surface.h"
 #include "support/scripted_host.h"
@@ -47,6 +48,37 @@ class Composition : public ::testing::Test {
   std::vector<uint32_t> events;
   uint32_t now = 1000;
 };
+
+// A screen's placements draw until their work is spent: placements of a unit
+// each draw up to the limit and not one past it; long texts in huge glyphs
+// stop after a few.
+TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
+  store(5, WireWriter().u16(ObjectType::Button).u16(1).u8(0).u16(0).u16(20).u24(1).u24(2).u24(3).u24(4).u24(5).u24(6)
+               .u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).take());
+  const struct {
+    uint32_t placements;
+    size_t drawn;
+  } cases[] = {{kMaxScreenWork, kMaxScreenWork}, {kMaxScreenWork + 1, kMaxScreenWork}};
+  for (const auto& c : cases) {
+    WireWriter screen;
+    screen.u16(ObjectType::Screen).u16(c.placements).u24(0);
+    for (uint32_t i = 0; i < c.placements; ++i) screen.u24(5).u16(i % 60000).u16(0).u16(100).u16(100);
+    ASSERT_EQ(decodeObjectBody(p, 6, screen.data().data(), screen.size()), 0);
+    renderer.redrawScreen(6);
+    EXPECT_EQ(last().of("rectangle").size(), 1 + c.drawn) << c.placements;  // the background and the buttons
+  }
+
+  test::decode(p, test::textMessage(2, std::string(1023, 'W')));
+  store(7, WireWriter().u16(ObjectType::TextBox).u16(1).u8(0).u16(0).u16(2000).u24(0).u24(0xFFFFFF).u24(0).u24(2)
+               .u24(0xFFFFFF).take());
+  WireWriter texts;
+  texts.u16(ObjectType::Screen).u16(500).u24(0);
+  for (uint32_t i = 0; i < 500; ++i) texts.u24(7).u16(i * 100).u16(0).u16(8000).u16(8000);
+  ASSERT_EQ(decodeObjectBody(p, 8, texts.data().data(), texts.size()), 0);
+  renderer.redrawScreen(8);
+  EXPECT_GE(last().of("text").size(), 1u);
+  EXPECT_LE(last().of("text").size(), kMaxScreenWork / 1000);
+}
 
 TEST_F(Composition, AnEmptyScreenIsItsBackgroundAndSetsTheButtons) {
   store(3, WireWriter().u16(ObjectType::Screen).u16(0).u24(0x102030).take());

@@ -27,6 +27,11 @@ std::u16string toUtf16(const std::string& utf8, size_t maxUnits) {
           }
           cp = (cp << 6) | (cc & 0x3F);
         }
+        // Overlong forms, surrogates and numbers past Unicode are no
+        // characters: as any other malformed sequence, they show as U+FFFD
+        // and never reach the caption as a lone or false surrogate.
+        static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (len > 1 && (cp < least[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) cp = 0xFFFD;
       }
     }
     i += len;

@@ -5,6 +5,7 @@
 
 #include "dialogs/editors.h"
 #include "dialogs/password_rules.h"
+#include "dialogs/templates.h"
 #include "dialogs/variable_writes.h"
 #include "support/messages.h"
 
@@ -46,6 +47,29 @@ TEST_F(Dialogs, EditorCaptionsAndFallbacks) {
   EXPECT_EQ(buildEditorTemplate(p.state, 3).caption.size(), kCaptionUnits);  // cut
   EXPECT_EQ(buildPasswordTemplate(p.state, 0xFFFFFF).caption, u"Password");
   EXPECT_EQ(buildPasswordTemplate(p.state, 1).caption, u"Speed");
+}
+
+// Captions come from the device's texts: a malformed sequence shows as
+// U+FFFD, and the caption is always well-formed UTF-16, cut or not.
+TEST(Utf16, MalformedSequencesShowAsReplacements) {
+  const struct {
+    const char* utf8;
+    std::u16string units;
+  } cases[] = {
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},  // a pair
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},  // the last character
+      {"\xEF\xBF\xBF", u"\uFFFF"},
+      {"\xED\xA0\x80", u"\uFFFD"},           // a surrogate written as a character
+      {"\xED\xBF\xBF", u"\uFFFD"},
+      {"\xC0\xAF", u"\uFFFD"},                // '/' overlong
+      {"\xE0\x80\xAF", u"\uFFFD"},
+      {"\xF0\x80\x80\xAF", u"\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD"},       // past U+10FFFF
+      {"\xF7\xBF\xBF\xBF", u"\uFFFD"},
+      {"\xE2\x82", u"\uFFFD\uFFFD"},          // cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(toUtf16(c.utf8, kCaptionUnits), c.units) << c.utf8;
+  EXPECT_EQ(toUtf16("a\xF0\x9F\x98\x80", 2), u"a");  // never cut inside a pair
 }
 
 TEST_F(Dialogs, TemplateBytesAlignEachItem) {

@@ -1,5 +1,6 @@
 #include "images/gif_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace okt {
@@ -20,16 +21,25 @@ class Reader {
     out = static_cast<uint16_t>(lo | (hi << 8));
     return true;
   }
-  // A size byte and that many bytes.
-  bool skipSubBlock() {
-    uint8_t n = 0;
-    if (!byte(n) || g_.size - g_.position < n) return false;
-    g_.position += n;
-    return true;
+  // Sub-blocks (a size byte and that many bytes) up to and including the
+  // empty one that ends them, however many there are.
+  bool skipSubBlocks() {
+    for (;;) {
+      uint8_t n = 0;
+      if (!byte(n) || g_.size - g_.position < n) return false;
+      if (n == 0) return true;
+      g_.position += n;
+    }
   }
-  bool skipByte() {
-    uint8_t ignored = 0;
-    return byte(ignored);
+  // The first sub-block of a Graphic Control Extension: flags, delay,
+  // transparent index. The rest is left to skipSubBlocks, as is a block too
+  // short to be one (the extension is then ignored).
+  void graphicControl() {
+    if (g_.size - g_.position < 5 || g_.data[g_.position] < 4) return;
+    const uint8_t* block = g_.data + g_.position;
+    g_.hasGraphicControl = 1;
+    g_.hasTransparency = block[1] & 1;
+    g_.transparentIndex = block[4];
   }
   // Palette entries that lie past the end of the data are not read.
   void palette(uint32_t entries) {
@@ -50,78 +60,127 @@ class ImageDecoder {
   void run();
 
  private:
-  // The next code of codeSize bits, least significant first; false at the end of the data.
-  bool readCode(uint32_t& code) {
-    uint32_t bits = g_.bitBuffer;
-    uint32_t count = g_.bitCount;
-    while (count < g_.codeSize) {
-      if (g_.subBlockLeft == 0) {
-        uint8_t n = 0;
-        if (!r_.byte(n) || n == 0) return false;
-        g_.subBlockLeft = n;
-      }
-      uint8_t b = 0;
-      if (!r_.byte(b)) return false;
-      g_.subBlockLeft--;
-      bits |= uint32_t{b} << count;
-      count += 8;
+  // The next code of codeSize bits, least significant first; false at the
+  // end of the data. Bits are taken from the sub-blocks several bytes at a time.
+  bool readCode(uint32_t& code, uint32_t codeSize) {
+    if (count_ < codeSize) {
+      refill();
+      if (count_ < codeSize) return false;
     }
-    code = bits & ((1u << g_.codeSize) - 1);
-    g_.bitBuffer = static_cast<uint8_t>(bits >> g_.codeSize);
-    g_.bitCount = static_cast<uint8_t>(count - g_.codeSize);
+    code = static_cast<uint32_t>(bits_) & ((1u << codeSize) - 1);
+    bits_ >>= codeSize;
+    count_ -= codeSize;
     return true;
   }
-  uint8_t firstIndex(uint32_t code) const {
-    for (int guard = 0; guard < 4096 && g_.prefix[code] != g_.eoiCode; ++guard) code = g_.prefix[code];
-    return g_.suffix[code];
+  void refill() {
+    while (count_ <= 56 && !ended_) {
+      if (g_.subBlockLeft == 0) {
+        uint8_t n = 0;
+        if (!r_.byte(n) || n == 0) {
+          ended_ = true;  // nothing after the empty block belongs to the image
+          return;
+        }
+        g_.subBlockLeft = n;
+      }
+      uint32_t take = std::min<uint32_t>({g_.subBlockLeft, g_.size - g_.position, (64 - count_) / 8});
+      if (take == 0) return;
+      for (uint32_t k = 0; k < take; ++k) bits_ |= uint64_t{g_.data[g_.position + k]} << (count_ + 8 * k);
+      g_.position += take;
+      g_.subBlockLeft = static_cast<uint8_t>(g_.subBlockLeft - take);
+      count_ += 8 * take;
+    }
+  }
+  // Code `added` now stands for the string of its prefix and one more index.
+  void define(uint32_t added, uint8_t last) {
+    uint32_t p = g_.prefix[added];
+    g_.suffix[added] = last;
+    first_[added] = first_[p];
+    length_[added] = static_cast<uint16_t>(length_[p] + 1);
   }
   void emit(uint32_t code);
-  void put(uint8_t index);
+  void nextRow();
+  void colours();
 
   GifDecoder& g_;
   Reader r_;
   uint64_t remaining_ = 0;  // places of the image not yet visited
+  uint64_t bits_ = 0;       // bits read and not yet used, the next in the lowest
+  uint32_t count_ = 0;
+  bool ended_ = false;      // the image's data ended
+  uint8_t* row_ = nullptr;  // the row being written
+  uint32_t bgra_[256];      // each index as the pixel it becomes
+  uint8_t first_[4096];     // each code's first index
+  uint16_t length_[4096];   // and the length of its string
   uint8_t stack_[4096];
 };
 
-void ImageDecoder::put(uint8_t index) {
-  if (g_.x < g_.frameWidth && g_.y < g_.frameHeight) {
-    uint8_t* p = &g_.pixels[(size_t{g_.y} * g_.frameWidth + g_.x) * 4];
-    p[0] = g_.palette[index][2];
-    p[1] = g_.palette[index][1];
-    p[2] = g_.palette[index][0];
-    p[3] = index == static_cast<uint8_t>(g_.globalTableSize - 1) ? 0 : 255;
-  }
-  --remaining_;
-  if (++g_.x < g_.frameWidth) return;
-  g_.x = 0;
-  if (!g_.interlaced) {
-    ++g_.y;
-    return;
-  }
-  // Passes start at rows 0, 4, 2, 1 and step by 8, 8, 4, 2; a pass whose
-  // first row lies below a short image is passed over.
-  static const uint32_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
-  g_.y += step[g_.interlacePass < 4 ? g_.interlacePass : 3];
-  while (g_.y >= g_.frameHeight && g_.interlacePass < 4) {
-    if (++g_.interlacePass < 4) g_.y = start[g_.interlacePass];
+void ImageDecoder::colours() {
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint8_t* c = g_.palette[i];
+    bool transparent = g_.hasGraphicControl ? g_.hasTransparency && i == g_.transparentIndex
+                                            : i == static_cast<uint8_t>(g_.globalTableSize - 1);
+    uint8_t pixel[4] = {c[2], c[1], c[0], static_cast<uint8_t>(transparent ? 0 : 255)};
+    std::memcpy(&bgra_[i], pixel, 4);
   }
 }
 
-void ImageDecoder::emit(uint32_t code) {
-  int n = 0;
-  for (; n < 4096; ++n) {
-    stack_[n] = g_.suffix[code];
-    if (g_.prefix[code] == g_.eoiCode) break;
-    code = g_.prefix[code];
+// Rows follow one another, or in an interlaced image come in four passes
+// starting at rows 0, 4, 2, 1 and stepping by 8, 8, 4, 2; a pass whose first
+// row lies below a short image is passed over.
+void ImageDecoder::nextRow() {
+  g_.x = 0;
+  if (!g_.interlaced) {
+    ++g_.y;
+  } else {
+    static const uint32_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+    g_.y += step[g_.interlacePass < 4 ? g_.interlacePass : 3];
+    while (g_.y >= g_.frameHeight && g_.interlacePass < 4) {
+      if (++g_.interlacePass < 4) g_.y = start[g_.interlacePass];
+    }
   }
-  for (int i = n < 4096 ? n : 4095; i >= 0 && remaining_; --i) put(stack_[i]);
+  // Every place is visited once: while places remain, the row is inside the image.
+  if (remaining_) row_ = &g_.pixels[size_t{g_.y} * g_.frameWidth * 4];
+}
+
+// Writes the string of `code` at the current place, as far as the image goes.
+void ImageDecoder::emit(uint32_t code) {
+  const uint8_t* suffix = g_.suffix;
+  const uint16_t* prefix = g_.prefix;
+  const uint32_t* colour = bgra_;
+  uint32_t n = length_[code];
+  uint32_t x = g_.x;
+  if (n <= g_.frameWidth - x && n <= remaining_) {
+    // The common case: the string fits in the row, written from its end.
+    uint8_t* out = row_ + size_t{x} * 4;
+    for (uint32_t i = n; i-- > 0;) {
+      std::memcpy(out + size_t{i} * 4, &colour[suffix[code]], 4);
+      code = prefix[code];
+    }
+    g_.x = x + n;
+    remaining_ -= n;
+    if (g_.x == g_.frameWidth) nextRow();
+    return;
+  }
+  uint8_t* stack = stack_;
+  for (uint32_t i = n; i-- > 0;) {
+    stack[i] = suffix[code];
+    code = prefix[code];
+  }
+  for (uint32_t i = 0; i < n && remaining_;) {
+    uint32_t run = static_cast<uint32_t>(std::min<uint64_t>({n - i, g_.frameWidth - g_.x, remaining_}));
+    uint8_t* out = row_ + size_t{g_.x} * 4;
+    for (uint32_t k = 0; k < run; ++k) std::memcpy(out + size_t{k} * 4, &colour[stack[i + k]], 4);
+    i += run;
+    g_.x += run;
+    remaining_ -= run;
+    if (g_.x == g_.frameWidth) nextRow();
+  }
 }
 
 void ImageDecoder::run() {
   g_.firstCode = 1;
   g_.interlacePass = 0;
-  g_.bitBuffer = g_.bitCount = g_.subBlockLeft = 0;
+  g_.subBlockLeft = 0;
   uint16_t left = 0, top = 0, width = 0, height = 0;
   uint8_t flags = 0;
   if (!(r_.u16(left) && r_.u16(top) && r_.u16(width) && r_.u16(height) && r_.byte(flags))) return;
@@ -145,6 +204,9 @@ void ImageDecoder::run() {
   g_.frameHeight = height;
   g_.x = g_.y = 0;
   remaining_ = places;
+  if (!places) return;
+  row_ = g_.pixels.data();
+  colours();
 
   uint8_t m = 0;
   if (!r_.byte(m) || m > 11) return;
@@ -152,35 +214,49 @@ void ImageDecoder::run() {
   g_.eoiCode = static_cast<uint16_t>((1u << m) + 1);
   g_.lastCode = g_.eoiCode;
   for (uint32_t i = 0; i < g_.eoiCode; ++i) {
-    g_.suffix[i] = static_cast<uint8_t>(i);
+    g_.suffix[i] = first_[i] = static_cast<uint8_t>(i);
     g_.prefix[i] = g_.eoiCode;
+    length_[i] = 1;
   }
+  // Codes only ever lead to smaller ones; these end every chain.
+  first_[g_.eoiCode] = 0;
+  length_[g_.eoiCode] = 0;
 
+  // The code table's state is kept in locals while decoding: pixel writes
+  // would otherwise make the compiler fetch it again for every pixel.
+  const uint32_t eoi = g_.eoiCode, clear = eoi - 1u;
+  uint32_t lastCode = g_.lastCode, codeSize = g_.codeSize;
+  bool first = true;
+  uint16_t* prefix = g_.prefix;
   uint32_t code = 0;
-  while (remaining_ && readCode(code)) {
-    if (code == g_.eoiCode) return;
-    if (code == g_.eoiCode - 1u) {
-      g_.lastCode = g_.eoiCode;
-      g_.firstCode = 1;
-      g_.codeSize = g_.initialCodeSize;
+  while (remaining_ && readCode(code, codeSize)) {
+    if (code == eoi) break;
+    if (code == clear) {
+      lastCode = eoi;
+      first = true;
+      codeSize = g_.initialCodeSize;
       continue;
     }
-    if (code > g_.lastCode) {
-      if (code != g_.lastCode + 1u || g_.firstCode) return;
-      g_.lastCode++;
-      g_.suffix[g_.lastCode] = firstIndex(g_.prefix[g_.lastCode]);
+    if (code > lastCode) {
+      // A code defined by this very step: the previous string and its own first index.
+      if (code != lastCode + 1u || first) break;
+      lastCode++;
+      define(lastCode, first_[prefix[lastCode]]);
       emit(code);
     } else {
       emit(code);
-      if (!g_.firstCode && g_.lastCode <= 4094) {
-        g_.lastCode++;
-        g_.suffix[g_.lastCode] = firstIndex(code);
+      if (!first && lastCode <= 4094) {
+        lastCode++;
+        define(lastCode, first_[code]);
       }
     }
-    if (g_.lastCode <= 4094) g_.prefix[g_.lastCode + 1] = static_cast<uint16_t>(code);
-    g_.firstCode = 0;
-    if (g_.codeSize <= 11 && g_.lastCode >= (1u << g_.codeSize) - 1) g_.codeSize++;
+    if (lastCode <= 4094) prefix[lastCode + 1] = static_cast<uint16_t>(code);
+    first = false;
+    if (codeSize <= 11 && lastCode >= (1u << codeSize) - 1) codeSize++;
   }
+  g_.lastCode = static_cast<uint16_t>(lastCode);
+  g_.codeSize = static_cast<uint8_t>(codeSize);
+  g_.firstCode = first;
 }
 
 }  // namespace
@@ -224,14 +300,8 @@ uint8_t gifDecode(GifDecoder& g, const uint8_t* data, uint32_t size) {
     if (b == 0x21) {
       uint8_t label = 0;
       if (!r.byte(label)) break;
-      bool ok = true;
-      if (label == 0xF9 || label == 0xFE)
-        ok = r.skipSubBlock() && r.skipByte();
-      else if (label == 0x01 || label == 0xFF)
-        ok = r.skipSubBlock() && r.skipSubBlock() && r.skipByte();
-      else
-        break;
-      if (!ok) break;
+      if (label == 0xF9) r.graphicControl();
+      if (!r.skipSubBlocks()) break;
     } else if (b == 0x2C) {
       ImageDecoder(g).run();
       break;

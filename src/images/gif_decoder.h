@@ -9,7 +9,10 @@ namespace okt {
 constexpr uint32_t kGifMaxPixels = 1u << 22;
 
 // Decodes the first image of a GIF87a or GIF89a file into blue, green, red,
-// alpha pixels. The colour index globalTableSize - 1 is transparent.
+// alpha pixels. Which colour is transparent: the one a Graphic Control
+// Extension before the image names, if it names one (none if its flag says
+// opaque); without such an extension, the index globalTableSize - 1, as
+// device pictures have always been drawn.
 struct GifDecoder {
   uint16_t frameWidth = 0, frameHeight = 0;
   uint16_t frameLeft = 0, frameTop = 0;
@@ -19,6 +22,9 @@ struct GifDecoder {
   uint8_t backgroundIndex = 0, aspectRatio = 0;
   uint8_t valid = 0;
   uint8_t hasGlobalTable = 0, hasLocalTable = 0, interlaced = 0;
+  uint8_t hasGraphicControl = 0;  // a Graphic Control Extension came before the image
+  uint8_t hasTransparency = 0;    // ...and its flag made transparentIndex transparent
+  uint8_t transparentIndex = 0;
   uint8_t firstCode = 0;
   uint8_t interlacePass = 0;
   uint8_t palette[256][3] = {};
@@ -27,7 +33,7 @@ struct GifDecoder {
   uint16_t eoiCode = 0;
   uint16_t lastCode = 0;
   uint8_t initialCodeSize = 0, codeSize = 0;
-  uint8_t bitBuffer = 0, subBlockLeft = 0, bitCount = 0;
+  uint8_t subBlockLeft = 0;
   uint32_t x = 0, y = 0;  // place of the next pixel, relative to the image
   const uint8_t* data = nullptr;
   uint32_t position = 0;

@@ -180,9 +180,16 @@ inline std::vector<uint8_t> makeGif(const GifOptions& o, std::vector<uint8_t>* i
   return out;
 }
 
+// What giflib says of a first frame's transparency.
+struct GiflibControl {
+  bool present = false;  // a Graphic Control Extension came with the frame
+  int transparent = -1;  // the index it makes transparent, or -1
+  int globalColours = 0;
+};
+
 // giflib's first frame as indices, rows in image order.
 inline std::vector<uint8_t> giflibFirstFrame(const std::vector<uint8_t>& data, int& w, int& h,
-                                             std::vector<GifColorType>& palette) {
+                                             std::vector<GifColorType>& palette, GiflibControl* control = nullptr) {
   struct Source {
     const std::vector<uint8_t>* data;
     size_t at;
@@ -203,6 +210,12 @@ inline std::vector<uint8_t> giflibFirstFrame(const std::vector<uint8_t>& data, i
   ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : gif->SColorMap;
   palette.assign(map->Colors, map->Colors + map->ColorCount);
   std::vector<uint8_t> out(img.RasterBits, img.RasterBits + w * h);
+  if (control) {
+    GraphicsControlBlock gcb;
+    control->present = DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK;
+    control->transparent = control->present ? gcb.TransparentColor : -1;
+    control->globalColours = gif->SColorMap ? gif->SColorMap->ColorCount : 0;
+  }
   DGifCloseFile(gif, &error);
   return out;
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include "platform/qt/qt_surface.h"
 #include "presentation/raster.h"
 
@@ -24,6 +26,44 @@ TEST(QtSurface, RectanglesCoverUpToButNotIncludingTheFarEdge) {
   EXPECT_EQ(at(s, 10, 11), (Rgba{0, 0, 0, 255}));   // the far edge is outside
   EXPECT_EQ(at(s, 9, 12), (Rgba{0, 0, 0, 255}));
   EXPECT_EQ(at(s, 5, 5), (Rgba{0, 255, 0, 255}));
+}
+
+// Solid rectangles are filled without QPainter: pixel for pixel what Qt
+// draws, at whole pixel ratios, clipped or not, with and without outline.
+TEST(QtSurface, DirectFillsEqualQtsOwn) {
+  struct Box {
+    int l, t, r, b;
+  };
+  const Box boxes[] = {{2, 3, 10, 12}, {0, 0, 31, 17}, {-5, -4, 3, 2}, {28, 14, 40, 30}, {4, 4, 5, 5},
+                       {6, 6, 8, 7},   {1, 9, 2, 16},  {-100, 5, 100, 6}};
+  for (double ratio : {1.0, 2.0, 3.0}) {
+    for (const Box& box : boxes) {
+      for (int outline = 0; outline < 3; ++outline) {
+        Pen pen{outline != 0, toColorRef(0xFF8000), outline == 2 ? 0 : 1};
+        Brush brush{true, toColorRef(0x2050A0)};
+        QtSurface s(31, 17, ratio);
+        s.rectangle(box.l, box.t, box.r, box.b, pen, brush);
+        // What the surface drew before: QPainter's fill and a one-pixel outline inside.
+        QImage ref(s.image().size(), QImage::Format_ARGB32);
+        ref.setDevicePixelRatio(ratio);
+        ref.fill(Qt::black);
+        {
+          QPainter p(&ref);
+          p.fillRect(QRect(box.l, box.t, box.r - box.l, box.b - box.t), QColor(0x20, 0x50, 0xA0));
+          if (pen.visible) {
+            QPen qpen(QColor(0xFF, 0x80, 0x00));
+            qpen.setWidth(1);
+            qpen.setJoinStyle(Qt::MiterJoin);
+            qpen.setCapStyle(Qt::FlatCap);
+            p.setPen(qpen);
+            p.drawRect(QRect(box.l, box.t, box.r - box.l - 1, box.b - box.t - 1));
+          }
+        }
+        ASSERT_EQ(s.image(), ref) << "ratio " << ratio << " box " << box.l << "," << box.t << "," << box.r << ","
+                                  << box.b << " outline " << outline;
+      }
+    }
+  }
 }
 
 // On a high-density screen the surface keeps its own size and coordinates

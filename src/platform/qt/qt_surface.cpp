@@ -5,11 +5,16 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "platform/vector_state.h"
+
 namespace okt {
 namespace {
+
+using platform::VectorStateGuard;
 
 QColor toQColor(DeviceColour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
@@ -64,11 +69,52 @@ QtSurface::QtSurface(int width, int height, double ratio)
       image_(static_cast<int>(std::lround(width * (ratio > 1 ? ratio : 1.0))),
              static_cast<int>(std::lround(height * (ratio > 1 ? ratio : 1.0))), QImage::Format_ARGB32) {
   image_.setDevicePixelRatio(ratio > 1 ? ratio : 1.0);
-  image_.fill(Qt::black);
+  fillDevice(0, 0, image_.width(), image_.height(), 0);
+}
+
+// The image's pixels per surface pixel when that is a whole number, else 0.
+int QtSurface::wholeRatio() const {
+  double ratio = image_.devicePixelRatio();
+  int k = static_cast<int>(std::lround(ratio));
+  return k >= 1 && std::abs(ratio - k) < 1e-9 ? k : 0;
+}
+
+// Solid rectangles go straight into the image, in device pixels: Qt hands
+// even a button's fill to its thread pool, and the hand-over costs more than
+// the fill. What lands in the image is what Qt would have drawn.
+void QtSurface::fillDevice(int64_t l, int64_t t, int64_t r, int64_t b, DeviceColour colour) {
+  l = std::max<int64_t>(l, 0), t = std::max<int64_t>(t, 0);
+  r = std::min<int64_t>(r, image_.width()), b = std::min<int64_t>(b, image_.height());
+  if (r <= l || b <= t) return;
+  const uint32_t argb = 0xFF000000u | ((colour & 0xFF) << 16) | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
+  for (int64_t y = t; y < b; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(image_.scanLine(static_cast<int>(y)));
+    std::fill(row + l, row + r, argb);
+  }
 }
 
 void QtSurface::rectangle(int l, int t, int r, int b, const Pen& pen, const Brush& brush) {
   if (r <= l || b <= t) return;
+  const int k = wholeRatio();
+  const int64_t L = int64_t{l} * k, T = int64_t{t} * k, R = int64_t{r} * k, B = int64_t{b} * k;
+  // Outlines are the pixels just inside the rectangle, but only where Qt
+  // draws them so: one pixel wide, solid, at a pixel ratio of 1, on a
+  // rectangle at least two pixels each way that lies wholly on the image (Qt
+  // leaves out a corner of an outline that runs off it). Other outlines stay
+  // with Qt.
+  const bool plainOutline = k == 1 && pen.width <= 1 && pen.style == LineStyle::Solid && L >= 0 && T >= 0 &&
+                            R <= image_.width() && B <= image_.height() && r - l >= 2 && b - t >= 2;
+  if (k && (!pen.visible || plainOutline)) {
+    if (brush.visible) fillDevice(L, T, R, B, brush.colour);
+    if (pen.visible) {
+      fillDevice(L, T, R, T + 1, pen.colour);
+      fillDevice(L, B - 1, R, B, pen.colour);
+      fillDevice(L, T, L + 1, B, pen.colour);
+      fillDevice(R - 1, T, R, B, pen.colour);
+    }
+    return;
+  }
+  VectorStateGuard settled;
   QPainter p(&image_);
   if (brush.visible) p.fillRect(QRect(l, t, r - l, b - t), toQColor(brush.colour));
   if (pen.visible) {
@@ -79,6 +125,7 @@ void QtSurface::rectangle(int l, int t, int r, int b, const Pen& pen, const Brus
 
 void QtSurface::roundRect(int l, int t, int r, int b, int cornerW, int cornerH, const Pen& pen, const Brush& brush) {
   if (r <= l || b <= t) return;
+  VectorStateGuard settled;
   QPainter p(&image_);
   setTools(p, pen, brush);
   p.drawRoundedRect(QRect(l, t, r - l - 1, b - t - 1), cornerW / 2.0, cornerH / 2.0);
@@ -88,6 +135,7 @@ void QtSurface::polygon(const std::vector<Point>& points, const Pen& pen, const 
   if (points.size() < 2) return;
   QPolygon poly;
   for (const Point& pt : points) poly << QPoint(pt.x, pt.y);
+  VectorStateGuard settled;
   QPainter p(&image_);
   setTools(p, pen, brush);
   p.drawPolygon(poly, Qt::OddEvenFill);
@@ -95,6 +143,7 @@ void QtSurface::polygon(const std::vector<Point>& points, const Pen& pen, const 
 
 void QtSurface::ellipse(int l, int t, int r, int b, const Pen& pen, const Brush& brush) {
   if (r <= l || b <= t) return;
+  VectorStateGuard settled;
   QPainter p(&image_);
   setTools(p, pen, brush);
   p.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
@@ -104,6 +153,7 @@ void QtSurface::polyline(const std::vector<Point>& points, const Pen& pen) {
   if (points.size() < 2) return;
   QPolygon poly;
   for (const Point& pt : points) poly << QPoint(pt.x, pt.y);
+  VectorStateGuard settled;
   QPainter p(&image_);
   setTools(p, pen, Brush{false, 0});
   p.drawPolyline(poly);
@@ -113,6 +163,7 @@ void QtSurface::text(int x, int y, const std::string& utf8, int height, const st
                      int align, DeviceColour colour) {
   QString s = clipped(utf8);
   if (s.isEmpty()) return;
+  VectorStateGuard settled;
   QPainter p(&image_);
   p.setRenderHint(QPainter::TextAntialiasing);
   QFont font = cellFont(face, height, weight);
@@ -134,6 +185,7 @@ void QtSurface::blend(int x, int y, const PixelBuffer& pixels) {
   // Straight alpha, bytes blue, green, red, alpha: QImage's ARGB32.
   QImage src(pixels.pixels.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
              static_cast<qsizetype>(pixels.width) * 4, QImage::Format_ARGB32);
+  VectorStateGuard settled;
   QPainter p(&image_);
   p.setRenderHint(QPainter::SmoothPixmapTransform);  // pictures meet a higher pixel ratio smoothly
   p.drawImage(x, y, src);

@@ -31,6 +31,9 @@ class QtSurface : public Surface {
   const QImage& image() const { return image_; }
 
  private:
+  int wholeRatio() const;
+  void fillDevice(int64_t l, int64_t t, int64_t r, int64_t b, DeviceColour colour);
+
   int width_, height_;
   QImage image_;
 };

@@ -29,7 +29,7 @@ std::atomic<uint64_t> unnumbered{uint64_t{1} << 40};
 }  // namespace
 
 Engine::Engine(Protocol& protocol, DisplayRenderer& renderer, UiHost& ui)
-    : p_(protocol), ui_(ui), display_(protocol, renderer, ui) {
+    : p_(protocol), ui_(ui), renderer_(renderer), display_(protocol, renderer, ui) {
   p_.hooks.postData = [this] { postClient(ClientFlag::DATA); };
   // What arrives in one pass is shown once, when the pass has decoded it all:
   // a device that sends faster than the display draws is not drawn behind.
@@ -431,6 +431,8 @@ void Engine::releaseConnection(bool lost) {
 
 void Engine::releaseTables() {
   okt::releaseTables(p_.state);
+  // Pictures are kept by object and body version, which start again with the next tables.
+  renderer_.forgetPictures();
   // A lock screen cannot outlive the tables that describe it.
   p_.state.activeLock = kNoLock;
   p_.state.lockImage.reset();

@@ -180,6 +180,7 @@ class Engine {
 
   Protocol& p_;
   UiHost& ui_;
+  DisplayRenderer& renderer_;
   Display display_;
   ConnectionStatus status_;
 

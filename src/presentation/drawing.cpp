@@ -248,31 +248,62 @@ void drawTextBox(DrawContext& ctx, Surface& s, const Placement& p) {
   drawText(ctx, s, p.x + p.width / 2u, p.y, b->fontHeight, b->textColour, AlignCentre, text);
 }
 
+namespace {
+
+PictureKey pictureKey(const DrawContext& ctx, const Surface& s, const Placement& p) {
+  const ObjectEntry* e = ctx.state.pObjList.find(p.objectId);
+  return PictureKey{PictureKey::Picture, p.objectId, e ? e->bodyVersion : 0, p, ctx.state.viewRect, s.width(),
+                    s.height()};
+}
+
+// A picture drawn before from the same body in the same place is blended as
+// it was, and costs what its decoding cost.
+bool drawKept(DrawContext& ctx, Surface& s, const Placement& p) {
+  if (!ctx.pictures) return false;
+  const KeptPicture* kept = ctx.pictures->find(pictureKey(ctx, s, p));
+  if (!kept) return false;
+  chargeDecoding(ctx, kept->decodedPixels);
+  blendScaled(s, kept->scaled);
+  return true;
+}
+
+void drawAndKeep(DrawContext& ctx, Surface& s, const Placement& p, KeptPicture picture) {
+  blendScaled(s, picture.scaled);
+  if (ctx.pictures) ctx.pictures->keep(pictureKey(ctx, s, p), std::move(picture));
+}
+
+}  // namespace
+
 void drawSvgPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
   if (!b || b->data.empty() || !ctx.renderSvg) return;
   const ViewRect& v = ctx.state.viewRect;
   uint32_t wanted = scaleX(v, p.width);
   if (wanted == 0) return;  // placed with no width: nothing to draw
+  if (drawKept(ctx, s, p)) return;
   auto picture = ctx.renderSvg(reinterpret_cast<const char*>(b->data.data()), wanted);
   if (!picture) {
     platform::logText("SVG: Error rendering SVG string\n");
     return;
   }
-  chargeDecoding(ctx, uint64_t{picture->width} * picture->height);
+  KeptPicture kept{{}, uint64_t{picture->width} * picture->height};
+  chargeDecoding(ctx, kept.decodedPixels);
   swapRedBlue(*picture);
   uint32_t tw = 0, th = 0;
-  if (!targetSize(v, p, picture->width, picture->height, tw, th)) return;
-  resampleRgba(s, static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)), tw, th, picture->width,
-               picture->height, picture->pixels.data());
+  if (targetSize(v, p, picture->width, picture->height, tw, th))
+    kept.scaled = scaleRgba(s.width(), s.height(), static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)),
+                            tw, th, picture->width, picture->height, picture->pixels.data());
+  drawAndKeep(ctx, s, p, std::move(kept));
 }
 
 void drawGifPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
   if (!b || b->data.empty()) return;
+  if (drawKept(ctx, s, p)) return;
   GifDecoder gif;
   int result = gifDecode(gif, b->data.data(), b->size);
-  chargeDecoding(ctx, uint64_t{gifWidth(gif)} * gifHeight(gif));
+  KeptPicture kept{{}, uint64_t{gifWidth(gif)} * gifHeight(gif)};
+  chargeDecoding(ctx, kept.decodedPixels);
   if (result != 0) {
     platform::logText("GIF: Error decoding the input file.\n");
     gifRelease(gif);
@@ -281,18 +312,21 @@ void drawGifPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   const ViewRect& v = ctx.state.viewRect;
   uint32_t tw = 0, th = 0;
   if (targetSize(v, p, gifWidth(gif), gifHeight(gif), tw, th))
-    resampleRgba(s, static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)), tw, th, gifWidth(gif),
-                 gifHeight(gif), gif.pixels.data());
+    kept.scaled = scaleRgba(s.width(), s.height(), static_cast<int>(scaleX(v, p.x)), static_cast<int>(scaleY(v, p.y)),
+                            tw, th, gifWidth(gif), gifHeight(gif), gif.pixels.data());
   gifRelease(gif);
+  drawAndKeep(ctx, s, p, std::move(kept));
 }
 
 void drawJpegPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   const BlobBody* b = bodyOf<BlobBody>(ctx.state, p.objectId);
   if (!b || b->data.empty()) return;
+  if (drawKept(ctx, s, p)) return;
   JpegContext& jpeg = ctx.jpeg;
   jpegInit(jpeg);
   JpegResult result = jpegDecode(jpeg, b->data.data(), b->size);
-  chargeDecoding(ctx, uint64_t(std::max(jpegWidth(jpeg), 0)) * uint64_t(std::max(jpegHeight(jpeg), 0)));
+  KeptPicture kept{{}, uint64_t(std::max(jpegWidth(jpeg), 0)) * uint64_t(std::max(jpegHeight(jpeg), 0))};
+  chargeDecoding(ctx, kept.decodedPixels);
   if (result != Ok) {
     platform::logText("JPG: Error decoding the input file.\n");
     jpegRelease(jpeg);
@@ -303,12 +337,11 @@ void drawJpegPicture(DrawContext& ctx, Surface& s, const Placement& p) {
   uint32_t tw = 0, th = 0;
   if (targetSize(v, p, w, h, tw, th)) {
     int x = static_cast<int>(scaleX(v, p.x)), y = static_cast<int>(scaleY(v, p.y));
-    if (jpegIsColour(jpeg))
-      resampleRgb(s, x, y, tw, th, w, h, jpegPixels(jpeg));
-    else
-      resampleGrey(s, x, y, tw, th, w, h, jpegPixels(jpeg));
+    kept.scaled = jpegIsColour(jpeg) ? scaleRgb(s.width(), s.height(), x, y, tw, th, w, h, jpegPixels(jpeg))
+                                     : scaleGrey(s.width(), s.height(), x, y, tw, th, w, h, jpegPixels(jpeg));
   }
   jpegRelease(jpeg);
+  drawAndKeep(ctx, s, p, std::move(kept));
 }
 
 }  // namespace okt

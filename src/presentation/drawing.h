@@ -7,6 +7,7 @@
 
 #include "images/jpeg_decoder.h"
 #include "platform/surface.h"
+#include "presentation/picture_cache.h"
 #include "presentation/raster.h"
 #include "protocol/client_state.h"
 
@@ -25,6 +26,8 @@ struct DrawContext {
   uint32_t canvasWork = 0;
   // What the screen's own placements have drawn so far (see kMaxScreenWork).
   uint32_t screenWork = 0;
+  // Pictures drawn before; none kept without it.
+  PictureCache* pictures = nullptr;
 };
 
 // Canvases that place canvases draw this many levels, no more.

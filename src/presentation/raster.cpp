@@ -53,18 +53,21 @@ namespace {
 // Output channel k takes source channel map[k]; alpha from map[3] or 255.
 // The sample positions and weights are those of sampleBilinear, worked out
 // once per output pixel instead of once per channel.
-void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth, uint32_t srcHeight,
-              const uint8_t* src, int bytes, const int map[4]) {
-  if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return;
+ScaledPicture resample(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t outWidth, uint32_t outHeight,
+                       uint32_t srcWidth, uint32_t srcHeight, const uint8_t* src, int bytes, const int map[4]) {
+  ScaledPicture scaled;
+  if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return scaled;
   // Only the part that lands on the surface is worked out: a picture scaled
   // by its aspect can be thousands of times taller (or wider) than the view,
   // and what lies outside it is never seen.
   const uint32_t left = x < 0 ? static_cast<uint32_t>(-int64_t{x}) : 0;
   const uint32_t top = y < 0 ? static_cast<uint32_t>(-int64_t{y}) : 0;
-  const int64_t right = std::min<int64_t>(outWidth, int64_t{s.width()} - x);
-  const int64_t bottom = std::min<int64_t>(outHeight, int64_t{s.height()} - y);
-  if (right <= left || bottom <= top) return;
-  PixelBuffer out;
+  const int64_t right = std::min<int64_t>(outWidth, int64_t{surfaceWidth} - x);
+  const int64_t bottom = std::min<int64_t>(outHeight, int64_t{surfaceHeight} - y);
+  if (right <= left || bottom <= top) return scaled;
+  scaled.x = static_cast<int>(x + int64_t{left});
+  scaled.y = static_cast<int>(y + int64_t{top});
+  PixelBuffer& out = scaled.pixels;
   out.width = static_cast<uint32_t>(right) - left;
   out.height = static_cast<uint32_t>(bottom) - top;
   out.pixels.resize(size_t{out.width} * out.height * 4);
@@ -104,24 +107,41 @@ void resample(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, u
       }
     }
   }
-  blendPixels(s, static_cast<int>(x + int64_t{left}), static_cast<int>(y + int64_t{top}), &out);
+  return scaled;
 }
 
 }  // namespace
 
-void resampleGrey(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
+ScaledPicture scaleGrey(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
+                        uint32_t sh, const uint8_t* src) {
   static const int map[4] = {0, 0, 0, -1};
-  resample(s, x, y, ow, oh, sw, sh, src, 1, map);
+  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 1, map);
+}
+
+ScaledPicture scaleRgb(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
+                       uint32_t sh, const uint8_t* src) {
+  static const int map[4] = {2, 1, 0, -1};
+  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 3, map);
+}
+
+ScaledPicture scaleRgba(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
+                        uint32_t sh, const uint8_t* src) {
+  static const int map[4] = {0, 1, 2, 3};
+  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 4, map);
+}
+
+void blendScaled(Surface& s, const ScaledPicture& picture) { blendPixels(s, picture.x, picture.y, &picture.pixels); }
+
+void resampleGrey(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
+  blendScaled(s, scaleGrey(s.width(), s.height(), x, y, ow, oh, sw, sh, src));
 }
 
 void resampleRgb(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
-  static const int map[4] = {2, 1, 0, -1};
-  resample(s, x, y, ow, oh, sw, sh, src, 3, map);
+  blendScaled(s, scaleRgb(s.width(), s.height(), x, y, ow, oh, sw, sh, src));
 }
 
 void resampleRgba(Surface& s, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw, uint32_t sh, const uint8_t* src) {
-  static const int map[4] = {0, 1, 2, 3};
-  resample(s, x, y, ow, oh, sw, sh, src, 4, map);
+  blendScaled(s, scaleRgba(s.width(), s.height(), x, y, ow, oh, sw, sh, src));
 }
 
 }  // namespace okt

@@ -23,7 +23,11 @@ Renderer::Renderer(Protocol& protocol, UiHost& ui, SurfaceFactory surfaces)
 
 uint32_t Renderer::now() const { return tick ? tick() : platform::tickCount(); }
 
-DrawContext Renderer::context() { return DrawContext{p_.state, *jpeg_, renderSvg, renderIcon, 0}; }
+DrawContext Renderer::context() {
+  DrawContext ctx{p_.state, *jpeg_, renderSvg, renderIcon, 0};
+  ctx.pictures = &pictures_;
+  return ctx;
+}
 
 std::unique_ptr<Surface> Renderer::backBuffer() {
   const ViewRect& v = p_.state.viewRect;
@@ -39,10 +43,22 @@ void Renderer::present(Surface& s) {
 
 void Renderer::placeIcon(Surface& s, uint32_t iconId, int x, int y) {
   if (!renderIcon) return;
+  // An icon's drawing never changes: it is rendered once for each size.
+  PictureKey key;
+  key.kind = PictureKey::Icon;
+  key.id = iconId;
+  key.placement.width = 24;
+  if (const KeptPicture* kept = pictures_.find(key)) {
+    blendPixels(s, x, y, &kept->scaled.pixels);
+    return;
+  }
   auto icon = renderIcon(iconId, 24);
   if (!icon) return;
   swapRedBlue(*icon);  // black icons: no visible change, but the order is the rasteriser's
   blendPixels(s, x, y, &*icon);
+  KeptPicture kept;
+  kept.scaled.pixels = std::move(*icon);
+  pictures_.keep(key, std::move(kept));
 }
 
 void Renderer::redrawScreen(uint32_t id) {

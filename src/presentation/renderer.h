@@ -41,6 +41,7 @@ class Renderer : public DisplayRenderer {
   void redrawScreen(uint32_t id) override;
   void redrawMenu(uint32_t id) override;
   void drawLock(uint32_t id) override;
+  void forgetPictures() override { pictures_.clear(); }
   void drawMenuItem(DrawContext& ctx, Surface& s, uint32_t rowTop, const MenuItem& item, bool highlighted);
 
   int enterLock(uint32_t id);
@@ -65,6 +66,7 @@ class Renderer : public DisplayRenderer {
   SurfaceFactory surfaces_;
   Display* display_ = nullptr;
   std::unique_ptr<JpegContext> jpeg_;
+  PictureCache pictures_;
   PixelBuffer lastFrame_;
 };
 

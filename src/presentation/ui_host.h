@@ -89,6 +89,8 @@ class DisplayRenderer {
   virtual void redrawScreen(uint32_t id) = 0;
   virtual void redrawMenu(uint32_t id) = 0;
   virtual void drawLock(uint32_t id) = 0;
+  // The tables are going: nothing drawn from them may be drawn again.
+  virtual void forgetPictures() {}
 };
 
 }  // namespace okt

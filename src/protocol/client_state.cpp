@@ -56,6 +56,7 @@ ObjectBody* createBody(ClientState& s, uint32_t id, uint32_t type) {
   size_t oldBytes = e->body ? bodyFootprint(*e->body) : 0;
   if (!s.budget.change(oldBytes, bodyFootprint(fresh))) return nullptr;
   e->body = std::make_unique<ObjectBody>(std::move(fresh));
+  e->bodyVersion = ++s.bodyVersions;
   e->type = type;
   return e->body.get();
 }

@@ -46,6 +46,9 @@ struct ObjectEntry {
   std::vector<uint8_t> partBuffer;  // partSize + 1 bytes while a body arrives in parts
   int32_t partSize = -1;
   std::unique_ptr<ObjectBody> body;
+  // Different for every body the entry is given, in the life of the state
+  // (what was drawn from one body is not what another draws).
+  uint64_t bodyVersion = 0;
 };
 
 struct TextEntry {
@@ -100,6 +103,8 @@ struct ClientState {
   uint32_t activeLock = 0;
   std::unique_ptr<PixelBuffer> lockImage;
   uint32_t lockStartTick = 0;
+
+  uint64_t bodyVersions = 0;  // bodies given so far
 
   // Everything the peripheral makes us store is paid for from here.
   MemoryBudget budget;

@@ -353,6 +353,7 @@ int decodeObjectBody(Protocol& p, uint32_t id, const uint8_t* bytes, size_t size
   size_t oldBytes = e->body ? bodyFootprint(*e->body) : 0;
   if (!s.budget.change(oldBytes, bodyFootprint(body))) return 1;
   e->body = std::make_unique<ObjectBody>(std::move(body));
+  e->bodyVersion = ++s.bodyVersions;
   e->type = type;
   if (!e->loaded) arrived(p);
   e->loaded = 1;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "presentation/renderer.h"
 #include "protocol/decoder.h"
 #include "support/messages.h"
@@ -78,6 +80,100 @@ TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
   renderer.redrawScreen(8);
   EXPECT_GE(last().of("text").size(), 1u);
   EXPECT_LE(last().of("text").size(), kMaxScreenWork / 1000);
+}
+
+// A picture is decoded once and drawn the same from then on, until its body,
+// its place, the view or the surface changes; an icon is rendered once.
+TEST_F(Composition, PicturesAreDecodedOnceAndDrawnTheSameUntilSomethingChanges) {
+  int renders = 0;
+  renderer.renderSvg = [&renders](const char*, uint32_t w) -> std::optional<PixelBuffer> {
+    ++renders;
+    PixelBuffer b;
+    b.width = w, b.height = w / 2;
+    b.pixels.resize(size_t{w} * (w / 2) * 4);
+    for (size_t i = 0; i < b.pixels.size(); ++i) b.pixels[i] = static_cast<uint8_t>(i * 7 + renders);
+    return b;
+  };
+  auto svg = [this](const std::string& text) {
+    store(20, WireWriter().u16(ObjectType::SvgPicture).u16(static_cast<uint32_t>(text.size())).text(text).take());
+  };
+  auto place = [this](uint16_t x) {
+    store(21, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(20).u16(x).u16(0).u16(30000).u16(30000).take());
+  };
+  svg("<svg/>");
+  place(1000);
+  renderer.redrawScreen(21);
+  ASSERT_EQ(renders, 1);
+  const auto first = last().of("blend");
+  ASSERT_EQ(first.size(), 1u);
+
+  renderer.redrawScreen(21);
+  EXPECT_EQ(renders, 1);  // kept
+  auto again = last().of("blend");
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].points, first[0].points);
+  EXPECT_EQ(again[0].picture.pixels, first[0].picture.pixels);
+
+  const struct {
+    const char* change;
+    std::function<void()> apply;
+  } changes[] = {
+      {"a new body, even the same bytes", [&] { svg("<svg/>"); }},
+      {"another place", [&] { place(2000); }},
+      {"another view", [&] { p.state.viewRect = {0, 0, 500, 400}; }},
+  };
+  for (const auto& c : changes) {
+    int before = renders;
+    c.apply();
+    renderer.redrawScreen(21);
+    EXPECT_EQ(renders, before + 1) << c.change;
+    renderer.redrawScreen(21);
+    EXPECT_EQ(renders, before + 1) << c.change << ", drawn again";
+  }
+
+  int icons = 0;
+  renderer.renderIcon = [&icons](uint32_t, uint32_t w) -> std::optional<PixelBuffer> {
+    ++icons;
+    PixelBuffer b;
+    b.width = b.height = w;
+    b.pixels.assign(size_t{w} * w * 4, 9);
+    return b;
+  };
+  store(22, WireWriter().u16(ObjectType::Menu).u16(2).u24(0xFF1000).u24(1).u24(0xFFFFFF).u24(0xFFFFFF)
+                .u8(0).u8(0x13).u24(1).u24(0xFF1400).u24(1).u8(0).u8(0x13).u24(1).u24(0xFF1400).u24(1).take());
+  renderer.redrawMenu(22);
+  renderer.redrawMenu(22);
+  EXPECT_EQ(icons, 2);  // the menu's own and the rows' one, each once
+  EXPECT_EQ(last().of("blend").size(), 3u);
+}
+
+// The cache holds at most its capacity and lets the least recently drawn go.
+TEST(PictureCache, KeepsWithinItsCapacityDroppingTheLeastRecentlyUsed) {
+  auto picture = [](uint32_t side) {
+    KeptPicture k;
+    k.scaled.pixels.width = k.scaled.pixels.height = side;
+    k.scaled.pixels.pixels.resize(size_t{side} * side * 4);
+    return k;
+  };
+  auto key = [](uint32_t id) {
+    PictureKey k;
+    k.id = id;
+    return k;
+  };
+  PictureCache cache(3 * (100 * 100 * 4 + 1024));
+  for (uint32_t id = 1; id <= 3; ++id) cache.keep(key(id), picture(100));
+  EXPECT_EQ(cache.size(), 3u);
+  ASSERT_NE(cache.find(key(1)), nullptr);  // 1 is now the most recent: 2 goes first
+  cache.keep(key(4), picture(100));
+  EXPECT_EQ(cache.find(key(2)), nullptr);
+  EXPECT_NE(cache.find(key(1)), nullptr);
+  EXPECT_NE(cache.find(key(4)), nullptr);
+  EXPECT_LE(cache.bytes(), 3u * (100 * 100 * 4 + 1024));
+  cache.keep(key(4), picture(10));  // kept again: replaced, not twice
+  EXPECT_EQ(cache.size(), 3u);
+  cache.keep(key(5), picture(1000));  // larger than the whole cache: not kept, nothing lost
+  EXPECT_EQ(cache.find(key(5)), nullptr);
+  EXPECT_EQ(cache.size(), 3u);
 }
 
 TEST_F(Composition, AnEmptyScreenIsItsBackgroundAndSetsTheButtons) {

@@ -172,6 +172,8 @@ void Engine::postResize(const ViewRect& rect) {
   if (rect.right <= rect.left || rect.bottom <= rect.top) return;
   pushClientWork({std::nullopt, [this, rect] {
     ClientState& s = p_.state;
+    // The surface kept for the next frame may be of the old size or pixel ratio.
+    renderer_.forgetPictures();
     // Between connections the next connect takes the area's size itself.
     if (!s.pObjList.exists()) return;
     s.viewRect = rect;

@@ -60,6 +60,11 @@ class Surface {
   virtual void blend(int x, int y, const PixelBuffer& pixels) = 0;
   // What the surface holds now.
   virtual PixelBuffer pixels() const = 0;
+  // The same into `out`, in the memory it already has where it can.
+  virtual void copyPixels(PixelBuffer& out) const { out = pixels(); }
+  // All black again, as new, for another frame; false if the surface cannot
+  // be drawn on again (a new one is made).
+  virtual bool restart() { return false; }
 };
 
 }  // namespace okt

@@ -29,16 +29,21 @@ DrawContext Renderer::context() {
   return ctx;
 }
 
+// The last frame's surface is drawn on again when it can be: a new one costs
+// fresh memory from the system for every frame, page by page.
 std::unique_ptr<Surface> Renderer::backBuffer() {
   const ViewRect& v = p_.state.viewRect;
   int w = v.right - v.left, h = v.bottom - v.top;
   if (w <= 0 || h <= 0 || !surfaces_) return nullptr;
+  if (spare_ && spare_->width() == w && spare_->height() == h) return std::move(spare_);
+  spare_.reset();
   return surfaces_(w, h);
 }
 
-void Renderer::present(Surface& s) {
-  lastFrame_ = s.pixels();
+void Renderer::present(std::unique_ptr<Surface> s) {
+  s->copyPixels(lastFrame_);
   ui_.presentFrame(lastFrame_);
+  if (s->restart()) spare_ = std::move(s);
 }
 
 void Renderer::placeIcon(Surface& s, uint32_t iconId, int x, int y) {
@@ -77,7 +82,7 @@ void Renderer::redrawScreen(uint32_t id) {
     if (!spendScreenWork(ctx, placementCost(ctx, child))) break;
     drawObject(ctx, *s, child);
   }
-  present(*s);
+  present(std::move(s));
   ui_.enablePrevPage(false);
   ui_.enableNextPage(false);
   ui_.enablePageBox(false);
@@ -128,7 +133,7 @@ void Renderer::redrawMenu(uint32_t id) {
   for (uint32_t k = 0; k < kMenuRowsPerPage && first + k < menu->items.size(); ++k)
     drawMenuItem(ctx, *s, MenuLayout::kFirstRow + k * MenuLayout::kRowPitch, menu->items[first + k],
                  static_cast<int32_t>(first + k) == highlighted);
-  present(*s);
+  present(std::move(s));
   ui_.enableBack(id != st.homeScreen);
   ui_.enablePrevPage(st.menuPage != 0);
   ui_.enableNextPage(st.menuPage != st.menuPageCount);
@@ -160,7 +165,10 @@ int Renderer::enterLock(uint32_t id) {
   ClientState& s = p_.state;
   platform::logf("REDO: Entering lock object %u\n", id);
   if (s.activeLock != kNoLock) return 1;
-  if (!s.lockImage) s.lockImage = captureDisplay();
+  if (!s.lockImage) {
+    s.lockImage = captureDisplay();
+    forgetLockBackground();
+  }
   s.activeLock = id;
   s.lockStartTick = now();
   const LockObjectBody* lock = bodyOf<LockObjectBody>(s, id);
@@ -220,13 +228,23 @@ void Renderer::drawLock(uint32_t id) {
   int ay = cy;
   if (lock->lockFlags & 0x80) ay -= 40;
   if (isValidId(lock->messageText)) ay -= 40;
-  blendPixels(*s, 0, 0, st.lockImage.get());
-  PixelBuffer dim;
-  dim.width = static_cast<uint32_t>(w);
-  dim.height = static_cast<uint32_t>(h);
-  dim.pixels.assign(size_t(w) * h * 4, 0);
-  for (size_t i = 3; i < dim.pixels.size(); i += 4) dim.pixels[i] = 180;
-  blendPixels(*s, 0, 0, &dim);
+  // The frozen display, dimmed, is the same in every frame of the lock: it
+  // is composed once and copied from then on (where the surface's pixels are
+  // its own size, as they are at a pixel ratio of 1).
+  if (dimmedFrom_ == st.lockImage.get() && dimmedLock_.width == static_cast<uint32_t>(w) &&
+      dimmedLock_.height == static_cast<uint32_t>(h)) {
+    blendPixels(*s, 0, 0, &dimmedLock_);
+  } else {
+    blendPixels(*s, 0, 0, st.lockImage.get());
+    PixelBuffer dim;
+    dim.width = static_cast<uint32_t>(w);
+    dim.height = static_cast<uint32_t>(h);
+    dim.pixels.assign(size_t(w) * h * 4, 0);
+    for (size_t i = 3; i < dim.pixels.size(); i += 4) dim.pixels[i] = 180;
+    blendPixels(*s, 0, 0, &dim);
+    s->copyPixels(dimmedLock_);
+    dimmedFrom_ = st.lockImage.get();
+  }
   uint32_t t = now();
   drawAnimation(*s, lock->animation, cx, ay, t);
   int y = ay + 60;
@@ -246,7 +264,7 @@ void Renderer::drawLock(uint32_t id) {
                  Brush{true, 0xFF1010});
     if (const char* label = textOf(st, lock->unlockText)) drawCentredText(*s, cx, cy + 100, 30, label);
   }
-  present(*s);
+  present(std::move(s));
   ui_.enablePageBox(false);
   ui_.enableNextPage(false);
   ui_.enablePrevPage(false);

@@ -41,7 +41,11 @@ class Renderer : public DisplayRenderer {
   void redrawScreen(uint32_t id) override;
   void redrawMenu(uint32_t id) override;
   void drawLock(uint32_t id) override;
-  void forgetPictures() override { pictures_.clear(); }
+  void forgetPictures() override {
+    pictures_.clear();
+    spare_.reset();
+    forgetLockBackground();
+  }
   void drawMenuItem(DrawContext& ctx, Surface& s, uint32_t rowTop, const MenuItem& item, bool highlighted);
 
   int enterLock(uint32_t id);
@@ -55,7 +59,7 @@ class Renderer : public DisplayRenderer {
  private:
   std::unique_ptr<Surface> backBuffer();
   DrawContext context();
-  void present(Surface& s);
+  void present(std::unique_ptr<Surface> s);
   void placeIcon(Surface& s, uint32_t iconId, int x, int y);
   void drawCentredText(Surface& s, int x, int y, int height, const std::string& text);
   void drawAnimation(Surface& s, uint16_t animation, int cx, int ay, uint32_t t);
@@ -67,6 +71,13 @@ class Renderer : public DisplayRenderer {
   Display* display_ = nullptr;
   std::unique_ptr<JpegContext> jpeg_;
   PictureCache pictures_;
+  std::unique_ptr<Surface> spare_;  // the last frame's, to draw the next on
+  void forgetLockBackground() {
+    dimmedLock_ = PixelBuffer{};
+    dimmedFrom_ = nullptr;
+  }
+  PixelBuffer dimmedLock_;  // the lock screen's dimmed background...
+  const PixelBuffer* dimmedFrom_ = nullptr;  // ...made from this frozen display
   PixelBuffer lastFrame_;
 };
 

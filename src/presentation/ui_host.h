@@ -89,7 +89,8 @@ class DisplayRenderer {
   virtual void redrawScreen(uint32_t id) = 0;
   virtual void redrawMenu(uint32_t id) = 0;
   virtual void drawLock(uint32_t id) = 0;
-  // The tables are going: nothing drawn from them may be drawn again.
+  // The tables or the view are changing: nothing kept from earlier frames
+  // (pictures, the last frame's surface) may be used again.
   virtual void forgetPictures() {}
 };
 

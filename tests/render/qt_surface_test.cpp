@@ -66,6 +66,29 @@ TEST(QtSurface, DirectFillsEqualQtsOwn) {
   }
 }
 
+// Opaque pictures are copied, the rest blended by Qt: the same pixels as
+// Qt's own drawing, wherever the picture lies.
+TEST(QtSurface, OpaquePicturesLandAsQtWouldDrawThem) {
+  for (uint8_t alpha : {uint8_t{255}, uint8_t{128}}) {
+    PixelBuffer picture;
+    picture.width = 9, picture.height = 7;
+    for (uint32_t i = 0; i < picture.width * picture.height; ++i)
+      picture.pixels.insert(picture.pixels.end(), {uint8_t(i * 3), uint8_t(200 - i), uint8_t(i * 11), alpha});
+    for (Point at : {Point{3, 2}, Point{-4, -3}, Point{25, 12}, Point{-20, 0}, Point{0, 30}}) {
+      QtSurface s(31, 17);
+      s.rectangle(0, 0, 31, 17, Pen{false}, Brush{true, toColorRef(0x336699)});
+      s.blend(at.x, at.y, picture);
+      QImage ref(31, 17, QImage::Format_ARGB32);
+      ref.fill(QColor(0x33, 0x66, 0x99));
+      {
+        QPainter p(&ref);
+        p.drawImage(at.x, at.y, QImage(picture.pixels.data(), 9, 7, 36, QImage::Format_ARGB32));
+      }
+      ASSERT_EQ(s.image(), ref) << "alpha " << int{alpha} << " at " << at.x << "," << at.y;
+    }
+  }
+}
+
 // On a high-density screen the surface keeps its own size and coordinates
 // but holds `ratio` times the pixels: a shape covers the same part of it,
 // in twice the pixels each way, and the frame handed on has them all.

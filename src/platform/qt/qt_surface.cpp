@@ -182,6 +182,7 @@ Point QtSurface::textExtent(const std::string& utf8, int height, const std::stri
 
 void QtSurface::blend(int x, int y, const PixelBuffer& pixels) {
   if (pixels.empty()) return;
+  if (copyOpaque(x, y, pixels)) return;
   // Straight alpha, bytes blue, green, red, alpha: QImage's ARGB32.
   QImage src(pixels.pixels.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
              static_cast<qsizetype>(pixels.width) * 4, QImage::Format_ARGB32);
@@ -191,14 +192,41 @@ void QtSurface::blend(int x, int y, const PixelBuffer& pixels) {
   p.drawImage(x, y, src);
 }
 
+// An opaque picture at a pixel ratio of 1 covers what lies under it: its
+// rows are copied (Qt would convert the whole picture first, on its thread
+// pool).
+bool QtSurface::copyOpaque(int x, int y, const PixelBuffer& pixels) {
+  if (wholeRatio() != 1 || pixels.pixels.size() < size_t{pixels.width} * pixels.height * 4) return false;
+  const uint8_t* src = pixels.pixels.data();
+  for (size_t i = 3; i < pixels.pixels.size(); i += 4)
+    if (src[i] != 255) return false;
+  const int64_t left = std::max<int64_t>(x, 0), right = std::min<int64_t>(int64_t{x} + pixels.width, image_.width());
+  const int64_t top = std::max<int64_t>(y, 0), bottom = std::min<int64_t>(int64_t{y} + pixels.height, image_.height());
+  for (int64_t row = top; row < bottom; ++row) {
+    if (right <= left) break;
+    const uint8_t* from = src + (static_cast<size_t>(row - y) * pixels.width + static_cast<size_t>(left - x)) * 4;
+    std::memcpy(image_.scanLine(static_cast<int>(row)) + left * 4, from, static_cast<size_t>(right - left) * 4);
+  }
+  return true;
+}
+
+bool QtSurface::restart() {
+  fillDevice(0, 0, image_.width(), image_.height(), 0);
+  return true;
+}
+
 PixelBuffer QtSurface::pixels() const {
   PixelBuffer out;
+  copyPixels(out);
+  return out;
+}
+
+void QtSurface::copyPixels(PixelBuffer& out) const {
   out.width = static_cast<uint32_t>(image_.width());
   out.height = static_cast<uint32_t>(image_.height());
   out.pixels.resize(size_t{out.width} * out.height * 4);
   for (int y = 0; y < image_.height(); ++y)
     std::memcpy(&out.pixels[size_t(y) * out.width * 4], image_.constScanLine(y), size_t{out.width} * 4);
-  return out;
 }
 
 }  // namespace okt

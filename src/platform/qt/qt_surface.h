@@ -27,12 +27,15 @@ class QtSurface : public Surface {
   Point textExtent(const std::string& utf8, int height, const std::string& face, int weight) override;
   void blend(int x, int y, const PixelBuffer& pixels) override;
   PixelBuffer pixels() const override;
+  void copyPixels(PixelBuffer& out) const override;
+  bool restart() override;
 
   const QImage& image() const { return image_; }
 
  private:
   int wholeRatio() const;
   void fillDevice(int64_t l, int64_t t, int64_t r, int64_t b, DeviceColour colour);
+  bool copyOpaque(int x, int y, const PixelBuffer& pixels);
 
   int width_, height_;
   QImage image_;

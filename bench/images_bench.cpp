@@ -1,5 +1,5 @@
 // Decoding from memory, ours side by side with libjpeg-turbo, stb_image and
-// giflib on the same pictures in the same run.
+// giflib on the same pictures in the same run; and scaling a picture.
 #include <benchmark/benchmark.h>
 
 #include <map>
@@ -10,10 +10,13 @@
 #define STBI_ONLY_JPEG
 #define STBI_ONLY_GIF
 #include <stb/stb_image.h>
+#define STB_IMAGE_RESIZE_IMPLEMENTATION
+#include <stb/stb_image_resize.h>
 
 #include "../tests/images/picture_makers.h"
 #include "images/gif_decoder.h"
 #include "images/jpeg_decoder.h"
+#include "presentation/raster.h"
 
 using namespace okt;
 
@@ -113,7 +116,32 @@ void BM_GifStb(benchmark::State& state, std::string name) {
   }
 }
 
+// A 320 x 240 picture scaled to 600 x 450, as a picture placed on the
+// display is: ours (bilinear, blue-green-red-alpha) beside stb_image_resize.
+std::vector<uint8_t> resampleSource() {
+  std::vector<uint8_t> src(320 * 240 * 4);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + i / 1280);
+  return src;
+}
+
+void BM_ResampleOurs(benchmark::State& state) {
+  const auto src = resampleSource();
+  for (auto _ : state) benchmark::DoNotOptimize(okt::scaleRgba(600, 450, 0, 0, 600, 450, 320, 240, src.data()));
+}
+
+void BM_ResampleStb(benchmark::State& state) {
+  const auto src = resampleSource();
+  std::vector<uint8_t> out(600 * 450 * 4);
+  for (auto _ : state) {
+    stbir_resize_uint8(src.data(), 320, 240, 0, out.data(), 600, 450, 0, 4);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
 const bool registered = [] {
+  benchmark::RegisterBenchmark("resample/320x240_to_600x450/ours", BM_ResampleOurs)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("resample/320x240_to_600x450/stb_image_resize", BM_ResampleStb)
+      ->Unit(benchmark::kMicrosecond);
   for (const auto& [name, c] : kJpegs) {
     benchmark::RegisterBenchmark(("jpeg/" + name + "/ours").c_str(), BM_JpegOurs, name)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("jpeg/" + name + "/libjpeg-turbo").c_str(), BM_JpegLibjpegTurbo, name)->Unit(benchmark::kMicrosecond);

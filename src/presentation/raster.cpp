@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace okt {
 
@@ -50,11 +55,78 @@ uint8_t sampleBilinear(uint32_t x, uint32_t y, uint32_t outWidth, uint32_t outHe
 
 namespace {
 
-// Output channel k takes source channel map[k]; alpha from map[3] or 255.
+struct Axis {
+  uint32_t i0, i1;
+  float a;
+};
+
+// Output channels 0..3 take source channels C0..C3 of a picture of Bytes
+// bytes a pixel (alpha 255 where C3 is -1), each worked out exactly as
+// sampleBilinear does. The layout is fixed at compile time, so the channel
+// loop and its choices are gone from the inner loop; with SSE2 the four
+// channels are worked out side by side, with the same single-precision
+// operations in the same order, so the results are the same to the bit.
+template <size_t Bytes, int C0, int C1, int C2, int C3>
+void scaleRow(uint8_t* p, const uint8_t* r0, const uint8_t* r1, const Axis* columns, uint32_t n, float ay) {
+  const float by = 1 - ay;
+#if defined(__SSE2__)
+  const __m128 vay = _mm_set1_ps(ay), vby = _mm_set1_ps(by), half = _mm_set1_ps(0.5f), top = _mm_set1_ps(255.0f);
+  const __m128i zero = _mm_setzero_si128();
+  auto lanes = [zero](const uint8_t* at) {
+    uint32_t v = 0;
+    std::memcpy(&v, at, Bytes);
+    __m128i x = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), zero);
+    return _mm_cvtepi32_ps(_mm_unpacklo_epi16(x, zero));
+  };
+  for (uint32_t ox = 0; ox < n; ++ox, p += 4) {
+    const Axis& c = columns[ox];
+    const __m128 vax = _mm_set1_ps(c.a), vbx = _mm_set1_ps(1 - c.a);
+    const __m128 near = _mm_add_ps(_mm_mul_ps(vby, lanes(r0 + c.i0 * Bytes)), _mm_mul_ps(vay, lanes(r1 + c.i0 * Bytes)));
+    const __m128 far = _mm_add_ps(_mm_mul_ps(vby, lanes(r0 + c.i1 * Bytes)), _mm_mul_ps(vay, lanes(r1 + c.i1 * Bytes)));
+    const __m128 r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(vbx, near), _mm_mul_ps(vax, far)), half);
+    __m128i v = _mm_cvttps_epi32(_mm_min_ps(r, top));
+    v = _mm_packus_epi16(_mm_packs_epi32(v, zero), zero);
+    uint8_t lane[4];
+    const uint32_t packed = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+    std::memcpy(lane, &packed, 4);
+    p[0] = lane[C0];
+    p[1] = lane[C1];
+    p[2] = lane[C2];
+    if constexpr (C3 < 0)
+      p[3] = 255;
+    else
+      p[3] = lane[C3];
+  }
+#else
+  for (uint32_t ox = 0; ox < n; ++ox, p += 4) {
+    const Axis& c = columns[ox];
+    const float ax = c.a, bx = 1 - ax;
+    const uint8_t* p00 = r0 + c.i0 * Bytes;
+    const uint8_t* p01 = r1 + c.i0 * Bytes;
+    const uint8_t* p10 = r0 + c.i1 * Bytes;
+    const uint8_t* p11 = r1 + c.i1 * Bytes;
+    auto channel = [&](int ch) -> uint8_t {
+      float v = bx * (by * static_cast<float>(p00[ch]) + ay * static_cast<float>(p01[ch])) +
+                ax * (by * static_cast<float>(p10[ch]) + ay * static_cast<float>(p11[ch]));
+      float r = v + 0.5f;
+      return r > 255.0f ? 255 : static_cast<uint8_t>(r);
+    };
+    p[0] = channel(C0);
+    p[1] = channel(C1);
+    p[2] = channel(C2);
+    if constexpr (C3 < 0)
+      p[3] = 255;
+    else
+      p[3] = channel(C3);
+  }
+#endif
+}
+
 // The sample positions and weights are those of sampleBilinear, worked out
 // once per output pixel instead of once per channel.
+template <size_t Bytes, int C0, int C1, int C2, int C3>
 ScaledPicture resample(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t outWidth, uint32_t outHeight,
-                       uint32_t srcWidth, uint32_t srcHeight, const uint8_t* src, int bytes, const int map[4]) {
+                       uint32_t srcWidth, uint32_t srcHeight, const uint8_t* src) {
   ScaledPicture scaled;
   if (!src || outWidth == 0 || outHeight == 0 || srcWidth == 0 || srcHeight == 0) return scaled;
   // Only the part that lands on the surface is worked out: a picture scaled
@@ -71,10 +143,6 @@ ScaledPicture resample(int surfaceWidth, int surfaceHeight, int x, int y, uint32
   out.width = static_cast<uint32_t>(right) - left;
   out.height = static_cast<uint32_t>(bottom) - top;
   out.pixels.resize(size_t{out.width} * out.height * 4);
-  struct Axis {
-    uint32_t i0, i1;
-    float a;
-  };
   auto axis = [](uint32_t o, uint32_t outN, uint32_t srcN) {
     float f = static_cast<float>(o) * static_cast<float>(srcN) / static_cast<float>(outN);
     uint32_t i0 = static_cast<uint32_t>(std::floor(f));
@@ -85,27 +153,11 @@ ScaledPicture resample(int surfaceWidth, int surfaceHeight, int x, int y, uint32
   };
   std::vector<Axis> columns(out.width);
   for (uint32_t ox = 0; ox < out.width; ++ox) columns[ox] = axis(left + ox, outWidth, srcWidth);
-  const size_t bpp = static_cast<size_t>(bytes);
-  uint8_t* p = out.pixels.data();
   for (uint32_t oy = 0; oy < out.height; ++oy) {
     Axis row = axis(top + oy, outHeight, srcHeight);
-    const uint8_t* r0 = src + size_t{row.i0} * srcWidth * bpp;
-    const uint8_t* r1 = src + size_t{row.i1} * srcWidth * bpp;
-    for (uint32_t ox = 0; ox < out.width; ++ox, p += 4) {
-      const Axis& c = columns[ox];
-      const float ax = c.a, ay = row.a;
-      for (int k = 0; k < 4; ++k) {
-        if (map[k] < 0) {
-          p[k] = 255;
-          continue;
-        }
-        size_t ch = static_cast<size_t>(map[k]);
-        float p00 = r0[c.i0 * bpp + ch], p01 = r1[c.i0 * bpp + ch], p10 = r0[c.i1 * bpp + ch], p11 = r1[c.i1 * bpp + ch];
-        float v = (1 - ax) * ((1 - ay) * p00 + ay * p01) + ax * ((1 - ay) * p10 + ay * p11);
-        float r = v + 0.5f;
-        p[k] = r > 255.0f ? 255 : static_cast<uint8_t>(r);
-      }
-    }
+    scaleRow<Bytes, C0, C1, C2, C3>(out.pixels.data() + size_t{oy} * out.width * 4,
+                                    src + size_t{row.i0} * srcWidth * Bytes, src + size_t{row.i1} * srcWidth * Bytes,
+                                    columns.data(), out.width, row.a);
   }
   return scaled;
 }
@@ -114,20 +166,17 @@ ScaledPicture resample(int surfaceWidth, int surfaceHeight, int x, int y, uint32
 
 ScaledPicture scaleGrey(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
                         uint32_t sh, const uint8_t* src) {
-  static const int map[4] = {0, 0, 0, -1};
-  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 1, map);
+  return resample<1, 0, 0, 0, -1>(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src);
 }
 
 ScaledPicture scaleRgb(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
                        uint32_t sh, const uint8_t* src) {
-  static const int map[4] = {2, 1, 0, -1};
-  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 3, map);
+  return resample<3, 2, 1, 0, -1>(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src);
 }
 
 ScaledPicture scaleRgba(int surfaceWidth, int surfaceHeight, int x, int y, uint32_t ow, uint32_t oh, uint32_t sw,
                         uint32_t sh, const uint8_t* src) {
-  static const int map[4] = {0, 1, 2, 3};
-  return resample(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src, 4, map);
+  return resample<4, 0, 1, 2, 3>(surfaceWidth, surfaceHeight, x, y, ow, oh, sw, sh, src);
 }
 
 void blendScaled(Surface& s, const ScaledPicture& picture) { blendPixels(s, picture.x, picture.y, &picture.pixels); }

@@ -52,16 +52,35 @@ TEST(Raster, BilinearSamplesWithoutHalfPixelOffset) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(sampleBilinear(x, 0, 2, 1, 2, 1, rgb, c, 3), rgb[x * 3 + c]);  // same size: exact
 }
 
+// Every layout, scaled up and down, equals sampling each channel on its own.
 TEST_F(Drawing, ResamplingEqualsSamplingEachChannel) {
-  std::vector<uint8_t> src(7 * 5 * 4);
-  uint32_t seed = 9;
-  for (auto& v : src) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
-  resampleRgba(surface, 0, 0, 13, 9, 7, 5, src.data());
-  const PixelBuffer out = surface.of("blend")[0].picture;
-  for (uint32_t y = 0; y < 9; ++y)
-    for (uint32_t x = 0; x < 13; ++x)
-      for (int k = 0; k < 4; ++k)
-        ASSERT_EQ(out.pixels[(y * 13 + x) * 4 + static_cast<uint32_t>(k)], sampleBilinear(x, y, 13, 9, 7, 5, src.data(), k, 4));
+  struct Layout {
+    int bytes;
+    int channel[4];  // source channel of blue, green, red, alpha; -1: 255
+    void (*resample)(Surface&, int, int, uint32_t, uint32_t, uint32_t, uint32_t, const uint8_t*);
+  };
+  const Layout layouts[] = {{4, {0, 1, 2, 3}, resampleRgba}, {3, {2, 1, 0, -1}, resampleRgb},
+                            {1, {0, 0, 0, -1}, resampleGrey}};
+  const struct {
+    uint32_t sw, sh, ow, oh;
+  } sizes[] = {{7, 5, 13, 9}, {13, 9, 7, 5}, {1, 1, 3, 2}, {64, 3, 17, 40}};
+  for (const Layout& layout : layouts)
+    for (const auto& size : sizes) {
+      std::vector<uint8_t> src(size_t{size.sw} * size.sh * static_cast<size_t>(layout.bytes));
+      uint32_t seed = 9;
+      for (auto& v : src) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
+      surface.calls.clear();
+      layout.resample(surface, 0, 0, size.ow, size.oh, size.sw, size.sh, src.data());
+      const PixelBuffer out = surface.of("blend")[0].picture;
+      for (uint32_t y = 0; y < size.oh; ++y)
+        for (uint32_t x = 0; x < size.ow; ++x)
+          for (int k = 0; k < 4; ++k) {
+            int ch = layout.channel[k];
+            uint8_t want = ch < 0 ? 255 : sampleBilinear(x, y, size.ow, size.oh, size.sw, size.sh, src.data(), ch, layout.bytes);
+            ASSERT_EQ(out.pixels[(y * size.ow + x) * 4 + static_cast<uint32_t>(k)], want)
+                << layout.bytes << " bytes, " << size.sw << "x" << size.sh << " to " << size.ow << "x" << size.oh;
+          }
+    }
 }
 
 TEST_F(Drawing, ResamplersPutBlueGreenRedAlpha) {

@@ -8,10 +8,12 @@
 #include "protocol/decoder.h"
 #include "protocol/protocol.h"
 #include "protocol/wire.h"
+#include "support/quiet_logs.h"
 
 using namespace okt;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::quietLogs();  // error reports are logged
   Protocol p;
   initQueue(p.queue);
   p.hooks.sleep = [](uint32_t) {};

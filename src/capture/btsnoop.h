@@ -17,6 +17,8 @@ constexpr uint32_t kDatalinkH4 = 1002;
 constexpr uint64_t kUnixEpochUs = 0x00dcddb30f2f8000ULL;
 constexpr uint16_t kConnectionHandle = 0x0040;
 constexpr uint16_t kAttCid = 0x0004;
+// The ATT MTU a capture shows (the largest LE allows, as BlueZ asks for it).
+constexpr uint16_t kAttMtu = 517;
 
 // Record flags: bit 0 set for what the controller sent us, bit 1 for HCI
 // commands and events (clear for ACL data).
@@ -26,6 +28,8 @@ constexpr uint32_t kFlagCommandOrEvent = 2;
 // ATT opcodes we write and read.
 enum AttOpcode : uint8_t {
   ATT_ERROR_RESPONSE = 0x01,
+  ATT_EXCHANGE_MTU_REQUEST = 0x02,
+  ATT_EXCHANGE_MTU_RESPONSE = 0x03,
   ATT_READ_REQUEST = 0x0A,
   ATT_READ_RESPONSE = 0x0B,
   ATT_WRITE_REQUEST = 0x12,

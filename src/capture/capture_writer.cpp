@@ -82,6 +82,13 @@ void CaptureWriter::peerSeen(const std::string& address, const std::string& name
 
 void CaptureWriter::connected(const std::string& address) {
   add(kFlagReceived | kFlagCommandOrEvent, connectionCompletePacket(address));
+  // The stack agrees on the MTU out of the link's sight; Wireshark is told
+  // of it, or it takes notifications past 20 bytes for faults.
+  std::vector<uint8_t> mtu = {ATT_EXCHANGE_MTU_REQUEST};
+  putLe16(mtu, kAttMtu);
+  att(false, mtu);
+  mtu[0] = ATT_EXCHANGE_MTU_RESPONSE;
+  att(true, mtu);
 }
 
 void CaptureWriter::disconnected(uint8_t reason) {

@@ -95,8 +95,8 @@ TEST_F(CaptureFile, WhatTheLinkSawComesBackInOrderWithItsDirection) {
     }
   }
   EXPECT_GT(c.events[0].timeUs, kUnixEpochUs);  // stamped with the time of day
-  // Three records before the first ATT one: two advertising reports and the connection.
-  EXPECT_EQ(c.events[0].record, 4u);
+  // Before the first read: two advertising reports, the connection and its MTU exchange.
+  EXPECT_EQ(c.events[0].record, 6u);
 }
 
 TEST_F(CaptureFile, AFullQueueDropsAndCountsInsteadOfWaiting) {

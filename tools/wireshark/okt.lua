@@ -230,10 +230,12 @@ local function bad(r, tree, text)
   tree:add_proto_expert_info(expertInvalid, text)
 end
 
+-- Each returns the body's type, as the info column shows it.
 local function objectBody(r, tree)
   local objectType = r:add(f.objectType, 2, "type")
   if not objectType then return end
-  tree:append_text(": " .. (objectTypes[objectType] or ("type " .. objectType)))
+  local typeName = objectTypes[objectType] or ("type " .. objectType)
+  tree:append_text(": " .. typeName)
   if objectType == 1 then
     local v = r:layout(layouts.screen)
     for i = 1, (v and v.childCount or 0) do
@@ -320,13 +322,16 @@ local function objectBody(r, tree)
   else
     bad(r, tree, "object type " .. objectType .. " has no body layout")
   end
+  return typeName
 end
 
 local function variableBody(r, tree)
   local v = r:layout(layouts.variable)
   if not v then return end
-  tree:append_text(": " .. (variableTypes[v.variableType] or ("type " .. v.variableType)))
+  local typeName = variableTypes[v.variableType] or ("type " .. v.variableType)
+  tree:append_text(": " .. typeName)
   r:blob(f.value, v.length, "value")
+  return typeName
 end
 
 -- Bodies sent in parts, put together as they come (first pass), kept by frame.
@@ -366,7 +371,8 @@ local function part(r, tree, pinfo, kind, id, last)
     local body = tree:add(f.body, tvb())
     body:set_text(kind .. " body, from its parts (" .. whole:len() .. " bytes)")
     local br = reader(tvb, body)
-    if kind == "object" then objectBody(br, body) else variableBody(br, body) end
+    local typeName = (kind == "object" and objectBody or variableBody)(br, body)
+    if typeName then pinfo.cols.info:append(" (" .. typeName .. ")") end
   end
 end
 
@@ -412,7 +418,8 @@ local function messageBody(r, name, pinfo, tree)
     if text then pinfo.cols.info:append(" \"" .. text:gsub("\n", "\\n") .. "\"") end
   elseif name == "OBJECT" or name == "VARIABLE" then
     r:add(f.reserved, 1, "reserved")
-    if name == "OBJECT" then objectBody(r, tree) else variableBody(r, tree) end
+    local typeName = (name == "OBJECT" and objectBody or variableBody)(r, tree)
+    if typeName then pinfo.cols.info:append(" (" .. typeName .. ")") end
   else
     local kind = (name == "TEXT_PART" and "text") or (name:match("^OBJECT") and "object") or "variable"
     part(r, tree, pinfo, kind, id, name:match("LAST") ~= nil)

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "emulator/replay.h"
+#include "platform/log.h"
 #include "protocol/client_state.h"
 #include "protocol/decoder.h"
 #include "protocol/requests.h"
-#include "emulator/replay.h"
-#include "platform/log.h"
 #include "protocol/wire.h"
 
 namespace okt::emu {

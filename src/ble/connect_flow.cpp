@@ -105,6 +105,8 @@ void ConnectFlow::abortScan() { abortedThrough_ = std::max(scansAsked_.load(), s
 bool ConnectFlow::takeSelection(const std::string& address) {
   if (address.empty()) return false;
   link_.linkSetAddress(address.substr(0, 255));
+  for (const ScanList::Row& row : list_.rows())
+    if (row.address == address) link_.setPeerName(row.name);
   queue_.postAppMessage(AppMessageType::CONNECT);
   connectRequested = true;
   return true;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "capture/capture_writer.h"
 #include "platform/log.h"
 #include "platform/tick.h"
 
@@ -81,6 +82,9 @@ void peerGoneHandler(void* context, WarbleGatt*, int32_t status) {
 
 void closingHandler(void*, WarbleGatt*, int32_t status) { platform::logf("Disconnect status: %i\n", status); }
 
+// The descriptor that switches a characteristic's notifications on.
+constexpr const char* kClientConfigUuid = "00002902-0000-1000-8000-00805f9b34fb";
+
 void* asContext(uint64_t token) { return reinterpret_cast<void*>(static_cast<uintptr_t>(token)); }
 
 }  // namespace
@@ -100,6 +104,32 @@ void Link::waitForHandlers() {
 void Link::linkSetAddress(const std::string& address) {
   std::lock_guard<std::mutex> lock(stateMutex_);
   address_ = address.substr(0, 79);
+  peerName_.clear();
+}
+
+void Link::setPeerName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  peerName_ = name;
+}
+
+void Link::setRecorder(std::shared_ptr<capture::CaptureWriter> recorder) {
+  // Started mid-session, the file still says which device it is.
+  if (recorder && ready_) {
+    std::string address, name;
+    {
+      std::lock_guard<std::mutex> lock(stateMutex_);
+      address = address_, name = peerName_;
+    }
+    recorder->peerSeen(address, name);
+    recorder->connected(address);
+  }
+  std::lock_guard<std::mutex> lock(recorderMutex_);
+  recorder_ = std::move(recorder);
+}
+
+std::shared_ptr<capture::CaptureWriter> Link::recorder() const {
+  std::lock_guard<std::mutex> lock(recorderMutex_);
+  return recorder_;
 }
 
 std::string Link::address() const {
@@ -218,6 +248,8 @@ int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return -1;
+  std::shared_ptr<capture::CaptureWriter> rec = recorder();
+  if (rec) rec->readRequest(uuid);
   w_.warble_gattchar_read_async(c, asContext(token), readHandler);
   int r = wait(token);
   std::string value;
@@ -226,6 +258,8 @@ int Link::gattRead(const char* uuid, uint8_t* buffer, size_t max) {
     value = readValue_;
   }
   end(token);
+  // An operation that got no answer has no response to show.
+  if (rec && r != 2) rec->readResponse(uuid, reinterpret_cast<const uint8_t*>(value.data()), value.size(), r == 0);
   if (r != 0) return -1;
   size_t n = std::min(value.size(), max);
   std::memcpy(buffer, value.data(), n);
@@ -239,9 +273,12 @@ int Link::gattWrite(const char* uuid, const uint8_t* bytes, size_t size) {
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return 1;
+  std::shared_ptr<capture::CaptureWriter> rec = recorder();
+  if (rec) rec->writeRequest(uuid, bytes, size);
   w_.warble_gattchar_write_async(c, bytes, static_cast<uint8_t>(size), asContext(token), writeHandler);
   int r = wait(token);
   end(token);
+  if (rec && r != 2) rec->writeResponse(uuid, r == 0);
   return r;
 }
 
@@ -251,9 +288,12 @@ int Link::gattSubscribe(const char* uuid) {
   uint64_t token = begin();
   WarbleGattChar* c = lookUp(token, uuid);
   if (!c) return 1;
+  std::shared_ptr<capture::CaptureWriter> rec = recorder();
+  if (rec) rec->subscribeRequest();
   w_.warble_gattchar_enable_notifications_async(c, asContext(token), writeHandler);
   int r = wait(token);
   end(token);
+  if (rec && r != 2) rec->writeResponse(kClientConfigUuid, r == 0);
   if (r == 0) w_.warble_gattchar_on_notification_received(c, asContext(connectionToken_), notificationHandler);
   return r;
 }
@@ -290,10 +330,15 @@ int Link::linkConnect() {
   }
   ready_ = 0;
   report(200, "Opening GATT");
+  if (auto rec = recorder()) {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    rec->peerSeen(address, peerName_);
+  }
   if (gattConnect() != 0) {
     platform::logText("ERROR Cannot connect\n");
     return failed();
   }
+  if (auto rec = recorder()) rec->connected(address);
   report(300, "Connected OK");
   uint8_t buffer[255];
   if (gattRead(kOktDataUuid, buffer, 254) < 0) {
@@ -368,6 +413,7 @@ int Link::linkClose(uint32_t pauseMs) {
       w_.warble_gatt_delete(connection_);
       connection_ = nullptr;
       closed = true;
+      if (auto rec = recorder()) rec->disconnected(0x16);  // ended by us
     }
   }
   closing_ = false;
@@ -394,8 +440,9 @@ int Link::linkSend(const uint8_t* bytes, size_t size) {
 }
 
 void Link::notification(WarbleGattChar* characteristic, const uint8_t* value, uint8_t length) {
-  std::string line = std::string("NOTIF Char UUID ") + w_.warble_gattchar_get_uuid(characteristic) +
-                     " NR: Length " + std::to_string(length) + " [";
+  const char* uuid = w_.warble_gattchar_get_uuid(characteristic);
+  if (auto rec = recorder()) rec->notification(uuid, value, length);
+  std::string line = std::string("NOTIF Char UUID ") + uuid + " NR: Length " + std::to_string(length) + " [";
   char hex[4];
   for (uint8_t i = 0; i < length; ++i) {
     std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", value[i]);
@@ -407,6 +454,7 @@ void Link::notification(WarbleGattChar* characteristic, const uint8_t* value, ui
 
 void Link::peerGone(int32_t status) {
   platform::logf("Disconnect status: %i\n", status);
+  if (auto rec = recorder()) rec->disconnected(0x13);  // ended by the device
   lost(kPeerLeft);
 }
 

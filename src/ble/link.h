@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,10 @@
 #include "protocol/protocol.h"
 
 namespace okt {
+
+namespace capture {
+class CaptureWriter;
+}
 
 constexpr const char* kOktDataUuid = "dadae006-8d09-4dbf-9b75-9e58b9b66b91";
 constexpr const char* kOktRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
@@ -33,8 +38,13 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
+  // The device to connect to; its name is forgotten until setPeerName.
   void linkSetAddress(const std::string& address);
   std::string address() const;
+  // The device's name as the scan showed it (a capture names the device with it).
+  void setPeerName(const std::string& name);
+  // Every GATT exchange from now on also goes to this capture; null stops.
+  void setRecorder(std::shared_ptr<capture::CaptureWriter> recorder);
   // The connect sequence; 0 when ready, 1 when it failed (the link is closed).
   // A connection still open is closed first.
   int linkConnect();
@@ -91,6 +101,7 @@ class Link {
   // The link is down: nothing more goes out on it; reported once if it was ready.
   void lost(const char* reason);
   void waitForHandlers();
+  std::shared_ptr<capture::CaptureWriter> recorder() const;
   bool stopping() const { return interrupted_.load() || aborted_.load() || closing_.load(); }
 
   const WarbleBinding& w_;
@@ -113,6 +124,9 @@ class Link {
   int connectResult_ = 0;
   uint64_t connectionToken_ = 0;  // notifications and the disconnect handler
   std::string summary_;
+  std::string peerName_;
+  mutable std::mutex recorderMutex_;
+  std::shared_ptr<capture::CaptureWriter> recorder_;
 };
 
 }  // namespace okt

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "capture/btsnoop.h"
+#include "emulator/replay.h"
 #include "protocol/client_state.h"
 #include "protocol/wire.h"
 
@@ -908,6 +910,13 @@ bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std:
     error = path + ": cannot open the file";
     return false;
   }
+  char start[8] = {};
+  in.read(start, sizeof start);
+  auto read = static_cast<size_t>(in.gcount());
+  if (path.ends_with(".btsnoop") || capture::looksLikeCapture(reinterpret_cast<const uint8_t*>(start), read))
+    return loadCaptureDevice(path, out, error);
+  in.clear();
+  in.seekg(0);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::string folder;
   size_t slash = path.find_last_of('/');

@@ -13,6 +13,8 @@
 
 namespace okt::emu {
 
+struct ReplayScript;
+
 struct TextDef {
   uint32_t id = 0;
   std::string name;
@@ -96,6 +98,8 @@ struct DeviceDescription {
   std::string hardwareRevision = "A";
   std::string manufacturer = "OKT emulator";
   std::string serialNumber = "0001";
+  // A recorded session to play instead of the elements above (replay.h).
+  std::shared_ptr<const ReplayScript> replay;
 };
 
 // Reads a file named relative to the description; false when it cannot.
@@ -105,7 +109,8 @@ using FileSource = std::function<bool(const std::string& relativePath, std::vect
 // naming the file, the element and the field; nothing of it is kept.
 bool parseDeviceDescription(const std::string& jsonText, const std::string& fileName, const FileSource& files,
                             DeviceDescription& out, std::string& error);
-// Loads a description file; pictures are read relative to its folder.
+// Loads a description file; pictures are read relative to its folder. A
+// capture (a .btsnoop file) is loaded as a device that replays it.
 bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::string& error);
 // The built-in demo device (compiled into the program).
 bool loadDemoDevice(DeviceDescription& out, std::string& error);

@@ -1,8 +1,11 @@
 #include "emulator/emulator.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "emulator/replay.h"
+#include "platform/log.h"
 #include "protocol/client_state.h"
 #include "protocol/decoder.h"
 #include "protocol/requests.h"
@@ -109,6 +112,7 @@ void Emulator::sendErrorReport(uint32_t code, uint8_t elementType, uint32_t elem
 
 void Emulator::handleRequest(const uint8_t* bytes, size_t size, uint32_t nowMs) {
   now_ = nowMs;
+  if (d_.replay) return replay(bytes, size);
   WireReader r(bytes, size);
   uint16_t type = 0;
   uint32_t counter = 0;
@@ -147,6 +151,26 @@ void Emulator::handleRequest(const uint8_t* bytes, size_t size, uint32_t nowMs) 
     case RequestType::SEND_EVENT: handleEvent(body, bodySize); return;
     default: return;
   }
+}
+
+void Emulator::replay(const uint8_t* bytes, size_t size) {
+  // What is still to come of the last answer goes first: the capture's order holds.
+  for (Replayed& r : replayed_) outbox_.push_back(std::move(r.message));
+  replayed_.clear();
+  std::vector<uint8_t> key = requestKey(bytes, size);
+  const ReplayScript::Answers* answers = d_.replay->answersFor(key, replays_[key]++);
+  if (!answers) {
+    std::string hex;
+    char digits[3];
+    for (size_t i = 0; i < size; ++i) {
+      std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+      hex += digits;
+    }
+    platform::logText("Replay: the capture never saw this request, nothing answers it: " + hex + "\n");
+    return;
+  }
+  for (const ReplayScript::Answer& a : *answers) replayed_.push_back({now_ + a.delayMs, a.message});
+  advance(now_);
 }
 
 void Emulator::handleWrite(const uint8_t* body, size_t size) {
@@ -313,6 +337,10 @@ void Emulator::advance(uint32_t nowMs) {
   due.assign(std::make_move_iterator(split), std::make_move_iterator(pending_.end()));
   pending_.erase(split, pending_.end());
   for (const Pending& p : due) run(p.actions);
+  while (!replayed_.empty() && static_cast<int32_t>(nowMs - replayed_.front().dueMs) >= 0) {
+    outbox_.push_back(std::move(replayed_.front().message));
+    replayed_.pop_front();
+  }
 }
 
 uint32_t Emulator::msUntilDue(uint32_t nowMs) const {
@@ -324,6 +352,7 @@ uint32_t Emulator::msUntilDue(uint32_t nowMs) const {
   if (timersRunning_)
     for (uint32_t due : timerDue_) consider(due);
   for (const Pending& p : pending_) consider(p.dueMs);
+  if (!replayed_.empty()) consider(replayed_.front().dueMs);
   return best;
 }
 

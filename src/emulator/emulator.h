@@ -47,6 +47,8 @@ class Emulator {
   std::vector<uint8_t> variableValue(uint32_t id) const;
 
  private:
+  // A device made from a capture answers as the capture says.
+  void replay(const uint8_t* bytes, size_t size);
   void handleWrite(const uint8_t* body, size_t size);
   void handleEvent(const uint8_t* body, size_t size);
   void run(const std::vector<Action>& actions);
@@ -81,6 +83,12 @@ class Emulator {
   std::map<uint32_t, int> sweepDirection_;
   std::vector<ReceivedEvent> events_;
   bool dropRequested_ = false;
+  struct Replayed {
+    uint32_t dueMs;
+    std::vector<uint8_t> message;
+  };
+  std::deque<Replayed> replayed_;                   // answers not yet due, in order
+  std::map<std::vector<uint8_t>, size_t> replays_;  // times each request came
 };
 
 // Bytes a write may cover for a variable of this description (0: none).

@@ -19,6 +19,7 @@
 
 #include "ble/binding.h"
 #include "ble/qt/connect_dialogs.h"
+#include "capture/btsnoop.h"
 #include "dialogs/qt/dialogs.h"
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
@@ -279,6 +280,47 @@ TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   ASSERT_NE(lost, std::string::npos);
   EXPECT_LT(lost, text.find("Connection: Reconnecting (attempt 1, next try in 1 s)"));
   EXPECT_NE(text.find("REDO Draw: Redrawing Menu 0", lost), std::string::npos);
+}
+
+// --record: the session goes to a capture from the start, named as the scan
+// showed the device; File → Stop recording ends it, and the menu offers
+// Record session… again.
+TEST(OktClient, RecordsTheSessionUntilStopped) {
+  configureEmulator({{"reset", ""}});
+  test::LogCapture log;
+  QTemporaryDir dir;
+  std::string path = dir.filePath("session.btsnoop").toStdString();
+  Driver d;
+  d.add([] { return mainWindow() != nullptr; }, [] {
+    EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
+    EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
+  });
+  chooseTheDemo(d);
+  d.add(showsConnected, [] { clickRow(0); });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; }, [] {
+    mainWindow()->stopRecordingAction()->trigger();
+    EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
+    EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
+    EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
+    mainWindow()->close();
+  });
+  ClientOptions options;
+  options.recordFile = path;
+  EXPECT_EQ(runDriven(d, log, options), 0);
+  EXPECT_EQ(d.done(), 6u);
+  EXPECT_NE(log.text().find("Recording to " + path), std::string::npos);
+  EXPECT_NE(log.text().find("Recording stopped: " + path), std::string::npos);
+  capture::Capture c;
+  std::string error;
+  ASSERT_TRUE(capture::readCapture(path, c, error)) << error;
+  EXPECT_EQ(c.name, "OKT Demo");
+  size_t writes = 0, notifications = 0;
+  for (const capture::AttEvent& e : c.events) {
+    writes += e.opcode == capture::ATT_WRITE_REQUEST && e.handle == capture::kHandleRequest;
+    notifications += e.opcode == capture::ATT_NOTIFICATION;
+  }
+  EXPECT_GE(writes, 4u);  // GET_INFO and the three GETs at least
+  EXPECT_GT(notifications, 100u);
 }
 
 // The SEND_EVENT requests the client wrote since `from`: event and source

@@ -1,5 +1,5 @@
 // okt-client: the OKT desktop client.
-//   okt-client [--ble-library NAME|PATH] [--no-reconnect] [--connect ADDRESS]
+//   okt-client [--ble-library NAME|PATH] [--no-reconnect] [--connect ADDRESS] [--record FILE]
 #include <QApplication>
 #include <cstdio>
 #include <string>
@@ -18,6 +18,8 @@ constexpr const char* kUsage =
     "                           okt-warble-emulator runs the emulated demo device)\n"
     "  --connect ADDRESS        connect to this device at start, without a scan\n"
     "  --no-reconnect           do not reconnect by itself when the link is lost\n"
+    "  --record FILE            write every Bluetooth exchange to FILE, a btsnoop capture\n"
+    "                           that Wireshark opens and okt-render --replay plays\n"
     "  --help                   show this text and exit\n"
     "  --version                show the version and exit\n";
 
@@ -39,11 +41,13 @@ int main(int argc, char** argv) {
       options.bleLibrary = argv[++i];
     } else if (a == "--connect" && hasValue) {
       options.connectAddress = argv[++i];
+    } else if (a == "--record" && hasValue) {
+      options.recordFile = argv[++i];
     } else if (a == "--no-reconnect") {
       options.reconnect = false;
       options.reconnectGiven = true;
     } else {
-      if (a == "--ble-library" || a == "--connect")
+      if (a == "--ble-library" || a == "--connect" || a == "--record")
         std::fprintf(stderr, "okt-client: %s needs a value\n", a.c_str());
       else
         std::fprintf(stderr, "okt-client: unknown option '%s'\n", a.c_str());

@@ -2,7 +2,8 @@
 // peripheral, plays a script of user actions and dialog answers, and writes
 // the display area as PNG pictures.
 //
-//   okt-render [--device demo|FILE.json] [--size WxH] [--out DIR] [--every-frame]
+//   okt-render [--device demo|FILE.json|FILE.btsnoop] [--replay FILE.btsnoop] [--record FILE.btsnoop]
+//              [--size WxH] [--out DIR] [--every-frame]
 //              [--ble-library NAME|PATH [--address ADDR] [--no-reconnect]] [SCRIPT|-]
 //     click X Y | prev | next | back | wait MS | snap NAME
 //     answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE...|cancel
@@ -26,6 +27,7 @@
 #include "ble/binding.h"
 #include "ble/connect_flow.h"
 #include "ble/link.h"
+#include "capture/capture_writer.h"
 #include "dialogs/editors.h"
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
@@ -33,6 +35,7 @@
 #include "images/gif_decoder.h"
 #include "images/jpeg_decoder.h"
 #include "images/svg_render.h"
+#include "platform/log.h"
 #include "platform/qt/qt_surface.h"
 #include "platform/tick.h"
 #include "presentation/renderer.h"
@@ -229,7 +232,8 @@ int main(int argc, char** argv) {
     return renderPicture(args[1], args[2]);
   }
 
-  std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address;
+  std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address, recordPath;
+  bool replay = false;
   bool reconnect = true;
   bool everyFrame = false;
   QSize size = defaultDisplaySize();
@@ -237,6 +241,8 @@ int main(int argc, char** argv) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
     if (a == "--device") device = value();
+    else if (a == "--replay") device = value(), replay = true;
+    else if (a == "--record") recordPath = value();
     else if (a == "--ble-library") bleLibrary = value();
     else if (a == "--address") address = value();
     else if (a == "--out") outDir = value();
@@ -256,6 +262,16 @@ int main(int argc, char** argv) {
   std::string error;
   if (!(device == "demo" ? emu::loadDemoDevice(description, error) : emu::loadDeviceDescription(device, description, error)))
     return fail(error, 1);
+  // Through the emulator's library, the capture is the device its scan offers.
+  if (replay && !bleLibrary.empty()) ::setenv("OKT_EMULATED_DEVICES", device.c_str(), 1);
+  std::shared_ptr<capture::CaptureWriter> recorder;
+  if (!recordPath.empty()) {
+    recorder = capture::CaptureWriter::create(recordPath, error);
+    if (!recorder) return fail(error, 1);
+    recorder->onDropped = [](uint64_t n) {
+      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n", static_cast<unsigned long long>(n));
+    };
+  }
 
   std::vector<std::string> script;
   if (!scriptPath.empty()) {
@@ -290,11 +306,16 @@ int main(int argc, char** argv) {
   std::unique_ptr<ConnectionManager> manager;
   PrintedProgress progress;
   emu::Emulator emulator(std::move(description));
-  emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
+  emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) {
+    if (recorder) recorder->notification(kOktDataUuid, b, n);
+    queueNotification(p, b, n);
+  });
   if (!bleLibrary.empty()) {
     if (!bindWarble(bleLibrary, warble, error)) return fail(error, 1);
     ble = std::make_unique<Link>(warble, p);
     ble->linkSetAddress(address.empty() ? emulator.description().address : address);
+    ble->setPeerName(emulator.description().name);
+    ble->setRecorder(recorder);
     flow = std::make_unique<ConnectFlow>(warble, *ble, queue);
     flow->setDialogs(&progress);
     flow->closeDelayMs = 0;
@@ -302,7 +323,16 @@ int main(int argc, char** argv) {
     manager->setAutoReconnect(reconnect);
     p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return ble->linkSend(b, n); };
   } else {
-    p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
+    if (recorder) {
+      recorder->peerSeen(emulator.description().address, emulator.description().name);
+      recorder->connected(emulator.description().address);
+    }
+    p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) {
+      if (recorder) recorder->writeRequest(kOktRequestUuid, b, n);
+      int r = link.write(b, n);
+      if (recorder) recorder->writeResponse(kOktRequestUuid, r == 0);
+      return r;
+    };
   }
   ConnectionStatus& connection = engine.connection();
   // Ends everything, whatever state it is in; nothing waits for the device.
@@ -319,6 +349,7 @@ int main(int argc, char** argv) {
     manager.reset();
     flow.reset();
     ble.reset();
+    recorder.reset();  // what is queued goes to the file
     unbindWarble(warble);
     return code;
   };

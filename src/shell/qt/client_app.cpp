@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "ble/qt/connect_dialogs.h"
+#include "capture/capture_writer.h"
 #include "dialogs/qt/qt_ui_host.h"
 #include "engine/engine.h"
 #include "engine/wiring.h"
@@ -209,9 +210,12 @@ int runClient(QApplication& app, const ClientOptions& options) {
   // The connection's state, on the GUI thread: status bar, the display's
   // panel, navigation, counters, the devices remembered, failures.
   bool everConnected = false;
-  QString elements, perSecond;
+  QString elements, perSecond, recording;
   auto showCounters = [&] {
-    window.counters()->setText(elements.isEmpty() ? perSecond : perSecond.isEmpty() ? elements : elements + " · " + perSecond);
+    QStringList parts;
+    for (const QString& part : {elements, perSecond, recording})
+      if (!part.isEmpty()) parts << part;
+    window.counters()->setText(parts.join(" · "));
   };
   auto knownDevice = [&] { return QString::fromStdString(link.address()); };
   auto showState = [&](const ConnectionState& s) {
@@ -296,6 +300,48 @@ int runClient(QApplication& app, const ClientOptions& options) {
     QString why;
     if (!window.saveScreenshot(path, why)) window.showMessage("Save screenshot", why);
   });
+  // Recording: every GATT exchange from now on, into a btsnoop capture.
+  std::shared_ptr<capture::CaptureWriter> recorder;
+  auto showRecording = [&](const QString& text) {
+    recording = text;
+    showCounters();
+    window.recordAction()->setEnabled(!recorder);
+    window.stopRecordingAction()->setEnabled(recorder != nullptr);
+  };
+  auto startRecording = [&](const std::string& path) {
+    std::string why;
+    std::shared_ptr<capture::CaptureWriter> writer = capture::CaptureWriter::create(path, why);
+    if (!writer) {
+      platform::logText(why + "\n");
+      window.showMessage("Record session", QString::fromStdString(why));
+      return;
+    }
+    writer->onDropped = [&window, &showRecording](uint64_t n) {
+      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n", static_cast<unsigned long long>(n));
+      QString text = QString("recording, %1 dropped").arg(n);
+      QMetaObject::invokeMethod(&window, [&showRecording, text] { showRecording(text); }, Qt::QueuedConnection);
+    };
+    recorder = writer;
+    link.setRecorder(writer);
+    platform::logf("Recording to %s\n", path.c_str());
+    showRecording("recording");
+  };
+  auto stopRecording = [&] {
+    if (!recorder) return;
+    link.setRecorder(nullptr);
+    std::string path = recorder->path();
+    recorder.reset();  // what is queued goes to the file
+    platform::logf("Recording stopped: %s\n", path.c_str());
+    showRecording("");
+  };
+  QObject::connect(window.recordAction(), &QAction::triggered, &window, [&] {
+    QString path = QFileDialog::getSaveFileName(&window, "Record session", "okt-session.btsnoop",
+                                                "Bluetooth captures (*.btsnoop)");
+    if (!path.isEmpty()) startRecording(path.toStdString());
+  });
+  QObject::connect(window.stopRecordingAction(), &QAction::triggered, &window, stopRecording);
+  if (!options.recordFile.empty()) startRecording(options.recordFile);
+
   QObject::connect(window.prevButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::PREV_PAGE); });
   QObject::connect(window.nextButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
   QObject::connect(window.backButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::BACK); });
@@ -325,6 +371,8 @@ int runClient(QApplication& app, const ClientOptions& options) {
   queue.stopWorker();
   link.closeDelayMs = 0;
   link.linkClose();
+  link.setRecorder(nullptr);
+  recorder.reset();
   platform::setLogSink(previousSink);
   settings->sync();
   unbindWarble(warble);

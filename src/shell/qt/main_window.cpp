@@ -168,6 +168,9 @@ void MainWindow::buildMenus() {
   file->addSeparator();
   screenshotAction_ = file->addAction("&Save screenshot…");
   screenshotAction_->setShortcut(QKeySequence::Save);
+  recordAction_ = file->addAction("&Record session…");
+  stopRecordingAction_ = file->addAction("S&top recording");
+  stopRecordingAction_->setEnabled(false);
   file->addSeparator();
   QAction* quit = file->addAction("&Quit", this, [this] { close(); });
   quit->setShortcut(QKeySequence("Ctrl+Q"));

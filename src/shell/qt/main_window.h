@@ -40,6 +40,9 @@ class MainWindow : public QMainWindow {
   QAction* connectAction() { return connectAction_; }
   QAction* disconnectAction() { return disconnectAction_; }
   QAction* screenshotAction() { return screenshotAction_; }
+  // File → Record session… and Stop recording: the session as a btsnoop capture.
+  QAction* recordAction() { return recordAction_; }
+  QAction* stopRecordingAction() { return stopRecordingAction_; }
   QAction* fullScreenAction() { return fullScreen_; }
   QAction* fillAction() { return fill_; }
   QAction* fitAction() { return fit_; }
@@ -88,6 +91,8 @@ class MainWindow : public QMainWindow {
   QAction* connectAction_ = nullptr;
   QAction* disconnectAction_ = nullptr;
   QAction* screenshotAction_ = nullptr;
+  QAction* recordAction_ = nullptr;
+  QAction* stopRecordingAction_ = nullptr;
   QAction* fullScreen_ = nullptr;
   QAction* fit_ = nullptr;
   QAction* fill_ = nullptr;

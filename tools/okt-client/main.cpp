@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "okt_version.h"
 #include "platform/exit_deadline.h"
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "--version") {
-      std::printf("okt-client %s\n", okt::kClientVersion);
+      std::printf("okt-client %s\n", okt::kVersion);
       return 0;
     } else if (a == "--ble-library" && hasValue) {
       options.bleLibrary = argv[++i];
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("okt-client");
-  QApplication::setApplicationVersion(okt::kClientVersion);
+  QApplication::setApplicationVersion(okt::kVersion);
   // Once the window has closed the process is gone within a second, whatever
   // the Bluetooth stack is doing (cut short, it ends with code 1).
   options.onQuit = [] { okt::platform::endProcessAfter(900, 1); };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "emulator/in_process_client.h"
+#include "okt_version.h"
 #include "platform/log.h"
 #include "protocol/decoder.h"
 #include "protocol/protocol.h"
@@ -21,6 +22,17 @@
 using namespace okt;
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: okt-decode [FILE|-]\n"
+    "       okt-decode --device demo|FILE.json\n"
+    "Shows the client's tables (texts, variables, objects) after a download: from a\n"
+    "recorded session, one notification a line in hexadecimal ('#' starts a comment;\n"
+    "standard input when FILE is - or missing), or from an emulated device.\n"
+    "\n"
+    "  --device demo|FILE.json  connect to an emulated device (demo: the built-in one)\n"
+    "  --help                   show this text and exit\n"
+    "  --version                show the version and exit\n";
 
 bool parseHexLine(const std::string& line, std::vector<uint8_t>& out, std::string& error) {
   out.clear();
@@ -115,14 +127,21 @@ int fromDevice(const std::string& which) {
 }
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "--device") {
-    if (argc < 3) {
-      std::fprintf(stderr, "usage: okt-decode --device demo|FILE.json\n");
-      return 2;
-    }
-    return fromDevice(argv[2]);
+  std::string first = argc > 1 ? argv[1] : "-";
+  if (first == "--help" || first == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  std::string path = argc > 1 ? argv[1] : "-";
+  if (first == "--version") {
+    std::printf("okt-decode %s\n", kVersion);
+    return 0;
+  }
+  if (first == "--device" && argc == 3) return fromDevice(argv[2]);
+  if (argc > 2 || (first.size() > 1 && first[0] == '-')) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string path = first;
   std::ifstream file;
   std::istream* in = &std::cin;
   if (path != "-") {

@@ -10,10 +10,12 @@
 #include <QPainter>
 #include <QTextStream>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "images/icons.h"
 #include "images/svg_render.h"
+#include "okt_version.h"
 
 using namespace okt;
 
@@ -49,6 +51,20 @@ QImage sheet(const std::vector<int>& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::printf(
+        "usage: okt-icons OUTDIR\n"
+        "Draws the catalogue of built-in icons into OUTDIR (index.html and PNG sheets).\n"
+        "\n"
+        "  --help     show this text and exit\n"
+        "  --version  show the version and exit\n");
+    return 0;
+  }
+  if (first == "--version") {
+    std::printf("okt-icons %s\n", kVersion);
+    return 0;
+  }
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QGuiApplication app(argc, argv);
   if (argc != 2) {

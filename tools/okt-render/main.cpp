@@ -35,6 +35,7 @@
 #include "images/gif_decoder.h"
 #include "images/jpeg_decoder.h"
 #include "images/svg_render.h"
+#include "okt_version.h"
 #include "platform/log.h"
 #include "platform/qt/qt_surface.h"
 #include "platform/tick.h"
@@ -45,6 +46,27 @@
 using namespace okt;
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: okt-render [OPTION]... [SCRIPT|-]\n"
+    "       okt-render picture FILE OUT.png\n"
+    "The OKT client without a window: connects to an emulated device, plays a script\n"
+    "of user actions and dialog answers, and writes the display as PNG pictures.\n"
+    "\n"
+    "  --device demo|FILE.json  the emulated device (default: the built-in demo)\n"
+    "  --size WxH               the display area in pixels (default: the window's at 100 %)\n"
+    "  --out DIR                where the pictures go (default: the current folder)\n"
+    "  --every-frame            also write every frame the client presents\n"
+    "  --ble-library NAME|PATH  connect through this Bluetooth library instead of in-process\n"
+    "  --address ADDRESS        the device to connect to through the library\n"
+    "  --no-reconnect           do not reconnect when the library's link is lost\n"
+    "  --help                   show this text and exit\n"
+    "  --version                show the version and exit\n"
+    "\n"
+    "Script lines (without a script: snap home):\n"
+    "  click X Y | prev | next | back | wait MS | snap NAME\n"
+    "  answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE|cancel\n"
+    "  drop | disconnect | await STATE [MS]   (with --ble-library)\n";
 
 int fail(const std::string& message, int code = 2) {
   std::fprintf(stderr, "okt-render: %s\n", message.c_str());
@@ -224,9 +246,19 @@ class HeadlessEditor : public EditorHost {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("okt-render %s\n", kVersion);
+      return 0;
+    }
+  }
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "picture") {
     if (args.size() != 3) return fail("usage: okt-render picture FILE OUT.png");
     return renderPicture(args[1], args[2]);

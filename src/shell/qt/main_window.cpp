@@ -19,12 +19,9 @@
 #include <fstream>
 #include <unistd.h>
 
-namespace okt {
+#include "okt_version.h"
 
-#ifndef OKT_VERSION
-#define OKT_VERSION "0.0"
-#endif
-const char* const kClientVersion = OKT_VERSION;
+namespace okt {
 
 QList<QPair<QString, QString>> keyboardShortcuts() {
   return {
@@ -254,7 +251,7 @@ void MainWindow::showAbout() {
                              "<p>Licences: this program's licence is set by its authors (see the README). "
                              "Built with Qt %2, under the GNU LGPL version 3. The built-in icons are drawn "
                              "from Material Design Icons (@mdi/svg), under the Apache License 2.0.</p>")
-                         .arg(kClientVersion, qVersion()));
+                         .arg(kVersion, qVersion()));
 }
 
 void MainWindow::showPageNumber(uint32_t n) { pageBox_->setText(n == 0xFFFFFFFF ? QString() : QString::number(n)); }

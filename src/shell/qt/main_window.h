@@ -102,9 +102,6 @@ class MainWindow : public QMainWindow {
   QString connection_;
 };
 
-// The program's version, as --version and About show it.
-extern const char* const kClientVersion;
-
 // The keyboard's keys, as Help → Keyboard shortcuts lists them: key, what it does.
 QList<QPair<QString, QString>> keyboardShortcuts();
 

@@ -1,24 +1,19 @@
 #include "ble/binding.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/shared_library.h"
 
 namespace okt {
 
 namespace {
 
-std::string loaderError() {
-  const char* text = dlerror();
-  return text ? text : "unknown reason";
-}
-
 template <typename F>
 bool resolve(WarbleBinding& b, const char* name, F& slot, std::string& error) {
-  void* symbol = dlsym(b.library, name);
+  void* symbol = platform::sharedLibrarySymbol(b.library, name);
   if (!symbol) {
     error = std::string("ERROR: Warble unknown function ") + name;
     return false;
@@ -27,28 +22,39 @@ bool resolve(WarbleBinding& b, const char* name, F& slot, std::string& error) {
   return true;
 }
 
+bool isBareName(const std::string& library) { return library.find_first_of("/\\") == std::string::npos; }
+
+// A bare name without a suffix ("okt-warble-emulator") stands for the
+// system's file name of that library.
+std::string libraryFileName(const std::string& library) {
+  if (!isBareName(library) || library.find('.') != std::string::npos) return library;
+  return platform::sharedLibraryName(library);
+}
+
 }  // namespace
 
 bool bindWarble(const std::string& library, WarbleBinding& out, std::string& error) {
   WarbleBinding b;
-  b.library = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  std::string reason = b.library ? "" : loaderError();
-#ifdef OKT_BLE_LIBRARY_DIR
-  // A bare name is also looked for where this build puts its libraries. Its
-  // reason replaces the first only when the file is there (it failed to load).
-  std::string built = std::string(OKT_BLE_LIBRARY_DIR) + "/" + library;
-  if (!b.library && library.find('/') == std::string::npos) {
-    b.library = dlopen(built.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!b.library && access(built.c_str(), F_OK) == 0) reason = loaderError();
+  std::string file = libraryFileName(library);
+  std::string reason;
+  b.library = platform::openSharedLibrary(file, reason);
+  // A bare name is also looked for in the program's own library folder, where
+  // an installed program keeps its Bluetooth libraries. Its reason replaces
+  // the first only when the file is there (it failed to load).
+  std::string own = isBareName(file) && !b.library ? platform::ownLibraryDirectory() : std::string();
+  if (!own.empty()) {
+    std::string beside = own + "/" + file, ownReason;
+    b.library = platform::openSharedLibrary(beside, ownReason);
+    std::error_code ec;
+    if (!b.library && std::filesystem::exists(beside, ec)) reason = ownReason;
   }
-#endif
   if (!b.library) {
     error = "Bluetooth DLL library not found (" + library + "): " + reason;
     return false;
   }
 #define OKT_RESOLVE(name)                        \
   if (!resolve(b, #name, b.name, error)) {       \
-    dlclose(b.library);                          \
+    platform::closeSharedLibrary(b.library);     \
     return false;                                \
   }
   OKT_RESOLVE(warble_lib_version)
@@ -79,14 +85,14 @@ bool bindWarble(const std::string& library, WarbleBinding& out, std::string& err
 #undef OKT_RESOLVE
   // Older libraries lack these; they bind all the same.
   b.warble_scanner_set_error_handler =
-      reinterpret_cast<warble_scanner_set_error_handler_fn>(dlsym(b.library, "warble_scanner_set_error_handler"));
+      reinterpret_cast<warble_scanner_set_error_handler_fn>(platform::sharedLibrarySymbol(b.library, "warble_scanner_set_error_handler"));
   platform::logf("WARBLE %s!\n", b.warble_lib_version());
   out = b;
   return true;
 }
 
 void unbindWarble(WarbleBinding& binding) {
-  if (binding.library) dlclose(binding.library);
+  platform::closeSharedLibrary(binding.library);
   binding = WarbleBinding{};
 }
 

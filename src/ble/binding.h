@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ble/warble_api.h"
+#include "platform/shared_library.h"
 
 namespace okt {
 
@@ -39,10 +40,12 @@ struct WarbleBinding {
 };
 
 // Where the library is found when nothing else is said.
-constexpr const char* kDefaultBleLibrary = "libokt-warble-qt.so";
+inline const std::string kDefaultBleLibrary = platform::sharedLibraryName("okt-warble-qt");
 
-// Loads the library (a name searched the usual way, or a path) and resolves
-// every function in a fixed order, then the optional ones. On failure the
+// Loads the library and resolves every function in a fixed order, then the
+// optional ones. `library` is a path, or a file name searched the system's
+// way and then in the program's own library folder; a name without a suffix
+// ("okt-warble-emulator") is that library's file name here. On failure the
 // text says what went wrong ("Bluetooth DLL library not found (NAME): the
 // loader's reason" or "ERROR: Warble unknown function NAME") and the binding
 // is left empty. On success prints "WARBLE <version>!".

@@ -2,6 +2,7 @@
 // canvases (small drawing programs that may place further objects).
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "presentation/drawing.h"
 #include "protocol/wire.h"
@@ -9,7 +10,7 @@
 namespace okt {
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
+constexpr float kPi = std::numbers::pi_v<float>;
 
 // A point at stored radius r and angle t degrees, in box units around 32768.
 Point polar(float r, float degrees) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstring>
 
@@ -189,7 +190,7 @@ void Renderer::drawAnimation(Surface& s, uint16_t animation, int cx, int ay, uin
     double u = (t % 1500) * 2.0 + 2000;
     for (int k = 0; k < 3; ++k) {
       double x = cx - 30 + 30 * k;
-      double r = (std::sin(M_PI * (u - 1000 * k) / 1500) + 1.2) * 5;
+      double r = (std::sin(std::numbers::pi * (u - 1000 * k) / 1500) + 1.2) * 5;
       s.ellipse(static_cast<int>(x - r), static_cast<int>(ay - r), static_cast<int>(x + r), static_cast<int>(ay + r),
                 white, whiteFill);
     }

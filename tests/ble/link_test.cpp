@@ -65,6 +65,17 @@ TEST(Binding, RefusalsNameWhatWasMissing) {
   EXPECT_EQ(w.library, nullptr);
 }
 
+// A name without a suffix is the library's file name, found where the
+// programs find their own libraries.
+TEST(Binding, ABareNameFindsTheProgramsOwnLibrary) {
+  WarbleBinding w;
+  std::string error;
+  ASSERT_TRUE(bindWarble("okt-warble-emulator", w, error)) << error;
+  unbindWarble(w);
+  EXPECT_FALSE(bindWarble("okt-no-such-warble", w, error));
+  EXPECT_EQ(error.rfind("Bluetooth DLL library not found (okt-no-such-warble): libokt-no-such-warble.so", 0), 0u) << error;
+}
+
 TEST(Binding, TheScanErrorHandlerIsOptional) {
   WarbleBinding w;
   std::string error;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 
 #include "presentation/drawing.h"
 #include "images/picture_makers.h"
@@ -230,15 +231,15 @@ TEST_F(Drawing, GaugeAnglesTicksAndShape) {
   EXPECT_EQ(ellipses[0].points, (std::vector<Point>{{0, 0}, {399, 399}}));  // 65535 is just short of the box edge
   // The band starts at 120 degrees (lower left) on the outer radius.
   Point first = polys[0].points[0];
-  double angle = std::atan2(first.y - 200.0, first.x - 200.0) * 180 / M_PI;
+  double angle = std::atan2(first.y - 200.0, first.x - 200.0) * 180 / std::numbers::pi;
   EXPECT_NEAR(angle, 120.0, 1.5);
   EXPECT_EQ(polys[0].points.size(), 102u);
   // At its minimum the needle points at 120 degrees too.
   Point tip = polys.back().points[2];
-  EXPECT_NEAR(std::atan2(tip.y - 200.0, tip.x - 200.0) * 180 / M_PI, 120.0, 2.0);
+  EXPECT_NEAR(std::atan2(tip.y - 200.0, tip.x - 200.0) * 180 / std::numbers::pi, 120.0, 2.0);
   // The band ends at 420 degrees, which is 60.
   Point last = polys[0].points[50];
-  EXPECT_NEAR(std::atan2(last.y - 200.0, last.x - 200.0) * 180 / M_PI, 60.0, 1.5);
+  EXPECT_NEAR(std::atan2(last.y - 200.0, last.x - 200.0) * 180 / std::numbers::pi, 60.0, 1.5);
 
   surface.calls.clear();
   store(10, gauge(0x10, 0, 0));  // no tick intervals: no ticks

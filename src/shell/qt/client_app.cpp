@@ -6,10 +6,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <atomic>
-#include <csignal>
-#include <cstring>
+#include <filesystem>
 #include <memory>
-#include <unistd.h>
 
 #include "ble/qt/connect_dialogs.h"
 #include "capture/capture_writer.h"
@@ -18,7 +16,9 @@
 #include "engine/wiring.h"
 #include "images/svg_render.h"
 #include "platform/log.h"
+#include "platform/processes.h"
 #include "platform/qt/qt_surface.h"
+#include "platform/signals.h"
 #include "presentation/renderer.h"
 #include "protocol/decoder.h"
 #include "shell/connection_manager.h"
@@ -27,21 +27,6 @@
 namespace okt {
 
 namespace {
-
-extern "C" void onSignal(int sig) {
-  const char* line = "Caught SIGTERM: a termination request was sent to the program\n";
-  switch (sig) {
-    case SIGINT: line = "Caught SIGINT: interactive attention signal, probably a ctrl+c\n"; break;
-    case SIGILL: line = "Caught SIGILL: illegal instruction\n"; break;
-    case SIGFPE: line = "Caught SIGFPE: arithmetic exception, such as divide by zero\n"; break;
-    case SIGSEGV: line = "Caught SIGSEGV: segfault\n"; break;
-    case SIGABRT: line = "Caught SIGABRT: usually caused by an abort() or assert()\n"; break;
-    default: break;
-  }
-  ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
-  (void)ignored;
-  _exit(1);
-}
 
 constexpr int kRecentDevices = 8;
 
@@ -82,17 +67,14 @@ OfflineView offlineView(const ConnectionState& s, bool knowsDevice, bool everCon
 
 }  // namespace
 
-void installSignalHandlers() {
-  for (int sig : {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM}) std::signal(sig, onSignal);
-}
-
 int runClient(QApplication& app, const ClientOptions& options) {
   platform::logText("Killing all previous Videder consoles\n");
-  killProcessesNamed("Videder.exe");
-  char cwd[261];
-  if (getcwd(cwd, sizeof cwd)) platform::logf("Current execution directory: %s\n", cwd);
+  platform::endProcessesNamed("Videder.exe");
+  std::error_code cwdError;
+  std::string cwd = std::filesystem::current_path(cwdError).string();
+  if (!cwdError) platform::logf("Current execution directory: %s\n", cwd.c_str());
   platform::logText("VORNA Configurator  Application\n");
-  installSignalHandlers();
+  platform::installSignalHandlers();
 
   WarbleBinding warble;
   std::string error;

@@ -27,7 +27,4 @@ struct ClientOptions {
 // every thread is ended. Returns the process's exit code.
 int runClient(QApplication& app, const ClientOptions& options);
 
-// Writes the signal's line and ends the process with code 1.
-void installSignalHandlers();
-
 }  // namespace okt

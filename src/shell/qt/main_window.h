@@ -105,8 +105,4 @@ class MainWindow : public QMainWindow {
 // The keyboard's keys, as Help → Keyboard shortcuts lists them: key, what it does.
 QList<QPair<QString, QString>> keyboardShortcuts();
 
-// Ends every process of this user whose executable is named `name`, never
-// this process. Returns how many were ended.
-int killProcessesNamed(const std::string& name);
-
 }  // namespace okt

@@ -6,7 +6,7 @@ setup:
 	scripts/setup
 
 build: setup
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 	cmake --build build
 
 test: setup

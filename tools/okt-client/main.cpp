@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("okt-client");
   QApplication::setApplicationVersion(okt::kVersion);
+  // Ties the window to its desktop entry (icon and name in docks and task lists).
+  QGuiApplication::setDesktopFileName("org.okt.Client");
   // Once the window has closed the process is gone within a second, whatever
   // the Bluetooth stack is doing (cut short, it ends with code 1).
   options.onQuit = [] { okt::platform::endProcessAfter(900, 1); };

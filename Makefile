@@ -1,4 +1,4 @@
-.PHONY: all setup build test demo bench fuzz clean
+.PHONY: all setup build test demo bench fuzz package clean
 
 all: build
 
@@ -15,6 +15,12 @@ test: setup
 demo: build
 	scripts/demo
 
+# okt-client_<version>_<arch>.deb, here.
+package: build
+	rm -rf okt-client_*.deb build/package
+	cd build && cpack -B package
+	cp build/package/okt-client_*.deb .
+
 bench: setup
 	scripts/bench
 
@@ -22,4 +28,4 @@ fuzz: setup
 	scripts/fuzz
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz okt-client_*.deb

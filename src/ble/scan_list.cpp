@@ -37,7 +37,7 @@ int ScanList::addScanResult(const std::string& address, const std::string& name,
   auto it = std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return sameAddress(r.address, address); });
   if (it == rows_.end()) {
     if (rows_.size() >= kMaxRows) return 1;
-    rows_.push_back({address});
+    rows_.emplace_back().address = address;
     it = rows_.end() - 1;
   }
   it->name = name;

@@ -13,11 +13,6 @@ namespace {
 Pen solidPen(Colour c) { return Pen{true, toColorRef(c), 1, LineStyle::Solid}; }
 Brush solidBrush(Colour c) { return Brush{true, toColorRef(c)}; }
 
-std::string textOrEmpty(const ClientState& s, uint32_t id) {
-  const char* t = isValidId(id) ? textOf(s, id) : nullptr;
-  return t ? t : "";
-}
-
 // The size a picture is drawn at, from its placement and its own size;
 // false when nothing is to be drawn.
 bool targetSize(const ViewRect& view, const Placement& p, uint32_t w, uint32_t h, uint32_t& tw, uint32_t& th) {

@@ -113,7 +113,7 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
   for (;;) {
     uint8_t op = 0;
     if (!r.u8(op) || op == 0x00) return;
-    uint16_t x = 0, y = 0, w = 0, h = 0, u16 = 0;
+    uint16_t x = 0, y = 0, u16 = 0;
     uint32_t u24 = 0;
     uint8_t u8 = 0;
     switch (op) {

@@ -49,7 +49,9 @@ TEST_P(ScanFlow, FailuresAndQuietScansAreReported) {
   EXPECT_FALSE(flow.scanning());
   EXPECT_EQ(problems, c.problems);
   EXPECT_EQ(flow.scanList().size() > 0, c.found);
-  if (!c.problems.empty()) EXPECT_NE(log.text().find(c.problems.front()), std::string::npos) << log.text();
+  if (!c.problems.empty()) {
+    EXPECT_NE(log.text().find(c.problems.front()), std::string::npos) << log.text();
+  }
   WarbleOption reset{"reset", ""};
   w.warble_lib_config(1, &reset);
   unbindWarble(w);

@@ -55,7 +55,9 @@ TEST(ViewPixelAt, PointsOfTheBoxBecomeViewPixelsTheBarsAndTheLastRowAndColumnDoN
     SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
     auto p = viewPixelAt(box, view, c.x, c.y);
     ASSERT_EQ(p.has_value(), c.inside);
-    if (p) EXPECT_EQ(*p, std::make_pair(c.px, c.py));
+    if (p) {
+      EXPECT_EQ(*p, std::make_pair(c.px, c.py));
+    }
   }
   // A view not yet redrawn at the box's new size: the point is scaled to the view it has.
   auto stale = viewPixelAt({0, 0, 900, 1106}, {0, 0, 450, 553}, 450, 553);

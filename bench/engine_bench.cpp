@@ -50,7 +50,8 @@ void BM_NotificationToDisplayLatency(benchmark::State& state) {
   std::string error;
   emu::parseDeviceDescription(R"({"objects": [
       {"type": "Screen", "children": [{"object": 1, "x": 0, "y": 0, "width": 100, "height": 100}]},
-      {"type": "Button"}]})", "bench.json", nullptr, d, error);
+      {"type": "Button"}]})",
+                              "bench.json", nullptr, d, error);
   emu::Emulator emulator(std::move(d));
   Protocol p;
   initQueue(p.queue);

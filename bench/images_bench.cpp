@@ -26,9 +26,11 @@ struct JpegCase {
   int w, h, comps, hs, vs;
 };
 const std::map<std::string, JpegCase> kJpegs = {
-    {"320x240_420", {320, 240, 3, 2, 2}},   {"320x240_444", {320, 240, 3, 1, 1}},   {"320x240_grey", {320, 240, 1, 1, 1}},
-    {"800x600_420", {800, 600, 3, 2, 2}},   {"800x600_444", {800, 600, 3, 1, 1}},   {"800x600_grey", {800, 600, 1, 1, 1}},
-    {"1920x1080_420", {1920, 1080, 3, 2, 2}}, {"1920x1080_444", {1920, 1080, 3, 1, 1}}, {"1920x1080_grey", {1920, 1080, 1, 1, 1}},
+    {"320x240_420", {320, 240, 3, 2, 2}},      {"320x240_444", {320, 240, 3, 1, 1}},
+    {"320x240_grey", {320, 240, 1, 1, 1}},     {"800x600_420", {800, 600, 3, 2, 2}},
+    {"800x600_444", {800, 600, 3, 1, 1}},      {"800x600_grey", {800, 600, 1, 1, 1}},
+    {"1920x1080_420", {1920, 1080, 3, 2, 2}},  {"1920x1080_444", {1920, 1080, 3, 1, 1}},
+    {"1920x1080_grey", {1920, 1080, 1, 1, 1}},
 };
 
 const std::vector<uint8_t>& jpeg(const std::string& name) {
@@ -74,8 +76,9 @@ struct GifCase {
   int w, h, colours;
   bool interlaced;
 };
-const std::map<std::string, GifCase> kGifs = {
-    {"64x64_16", {64, 64, 16, false}}, {"320x240_256", {320, 240, 256, false}}, {"640x480_64_interlaced", {640, 480, 64, true}}};
+const std::map<std::string, GifCase> kGifs = {{"64x64_16", {64, 64, 16, false}},
+                                              {"320x240_256", {320, 240, 256, false}},
+                                              {"640x480_64_interlaced", {640, 480, 64, true}}};
 
 const std::vector<uint8_t>& gif(const std::string& name) {
   static std::map<std::string, std::vector<uint8_t>> cache;
@@ -144,13 +147,17 @@ const bool registered = [] {
       ->Unit(benchmark::kMicrosecond);
   for (const auto& [name, c] : kJpegs) {
     benchmark::RegisterBenchmark(("jpeg/" + name + "/ours").c_str(), BM_JpegOurs, name)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("jpeg/" + name + "/libjpeg-turbo").c_str(), BM_JpegLibjpegTurbo, name)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("jpeg/" + name + "/stb_image").c_str(), BM_JpegStb, name)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("jpeg/" + name + "/libjpeg-turbo").c_str(), BM_JpegLibjpegTurbo, name)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("jpeg/" + name + "/stb_image").c_str(), BM_JpegStb, name)
+        ->Unit(benchmark::kMicrosecond);
   }
   for (const auto& [name, c] : kGifs) {
     benchmark::RegisterBenchmark(("gif/" + name + "/ours").c_str(), BM_GifOurs, name)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("gif/" + name + "/giflib").c_str(), BM_GifGiflib, name)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("gif/" + name + "/stb_image").c_str(), BM_GifStb, name)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("gif/" + name + "/giflib").c_str(), BM_GifGiflib, name)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("gif/" + name + "/stb_image").c_str(), BM_GifStb, name)
+        ->Unit(benchmark::kMicrosecond);
   }
   return true;
 }();

@@ -36,14 +36,26 @@ struct Fixture {
     // Screen 0: 10 buttons and 10 text boxes.
     WireWriter screen;
     screen.u16(ObjectType::Screen).u16(20).u24(0x203040);
-    for (uint32_t i = 0; i < 20; ++i) screen.u24(10 + i).u16((i % 4) * 16000).u16((i / 4) * 13000).u16(15000).u16(12000);
+    for (uint32_t i = 0; i < 20; ++i)
+      screen.u24(10 + i).u16((i % 4) * 16000).u16((i / 4) * 13000).u16(15000).u16(12000);
     store(0, screen.take());
     for (uint32_t i = 0; i < 10; ++i) {
       WireWriter b;
       b.u16(ObjectType::Button).u16(i % 3).u8(0).u16(0).u16(18);
       for (int k = 0; k < 6; ++k) b.u24(0x336699);
       store(10 + i, b.u24(1).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).take());
-      store(20 + i, WireWriter().u16(ObjectType::TextBox).u16(0).u8(0).u16(0).u16(18).u24(0xFFFFFF).u24(0).u24(0x888888).u24(0xFFFFFF).u24(1).take());
+      store(20 + i, WireWriter()
+                        .u16(ObjectType::TextBox)
+                        .u16(0)
+                        .u8(0)
+                        .u16(0)
+                        .u16(18)
+                        .u24(0xFFFFFF)
+                        .u24(0)
+                        .u24(0x888888)
+                        .u24(0xFFFFFF)
+                        .u24(1)
+                        .take());
     }
     // Menu 1: six rows with icons and values.
     WireWriter menu;
@@ -95,7 +107,8 @@ struct Fixture {
       store(40 + level, w.u8(0).take());
     }
     for (uint32_t id : {6u, 7u, 8u, 9u, 40u})
-      store(100 + id, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(id).u16(0).u16(0).u16(65535).u16(65535).take());
+      store(100 + id,
+            WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(id).u16(0).u16(0).u16(65535).u16(65535).take());
   }
   void store(uint32_t id, const std::vector<uint8_t>& body) { test::decode(p, test::objectMessage(id, body)); }
 };
@@ -113,11 +126,13 @@ void BM_RedrawMenuPage(benchmark::State& state) {
 }
 // A redraw finds the picture decoded and scaled; a first draw does it all.
 void BM_RedrawJpegScreen(benchmark::State& state) {
-  if (objectType(fixture().p.state, 3) != static_cast<int32_t>(ObjectType::JpegPicture)) state.SkipWithError("no picture");
+  if (objectType(fixture().p.state, 3) != static_cast<int32_t>(ObjectType::JpegPicture))
+    state.SkipWithError("no picture");
   for (auto _ : state) fixture().renderer.redrawScreen(2);
 }
 void BM_FirstDrawJpegScreen(benchmark::State& state) {
-  if (objectType(fixture().p.state, 3) != static_cast<int32_t>(ObjectType::JpegPicture)) state.SkipWithError("no picture");
+  if (objectType(fixture().p.state, 3) != static_cast<int32_t>(ObjectType::JpegPicture))
+    state.SkipWithError("no picture");
   for (auto _ : state) {
     fixture().renderer.forgetPictures();
     fixture().renderer.redrawScreen(2);
@@ -143,10 +158,26 @@ void BM_ZigzagLine(benchmark::State& state) {
   f.store(160, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(60).u16(0).u16(0).u16(65535).u16(65535).take());
   for (auto _ : state) f.renderer.redrawScreen(160);
 }
-BENCHMARK(BM_ZigzagLine)->ArgName("width")->Arg(1)->Arg(2)->Arg(4)->Arg(12)->Arg(40)->Arg(255)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZigzagLine)
+    ->ArgName("width")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(12)
+    ->Arg(40)
+    ->Arg(255)
+    ->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_HostileCanvas)->ArgName("canvas")->Arg(6)->Arg(7)->Arg(8)->Arg(9)->Arg(40)->Unit(benchmark::kMillisecond)
-    ->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_HostileCanvas)
+    ->ArgName("canvas")
+    ->Arg(6)
+    ->Arg(7)
+    ->Arg(8)
+    ->Arg(9)
+    ->Arg(40)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawScreen20Objects)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawMenuPage)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_RedrawJpegScreen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);

@@ -30,8 +30,9 @@ namespace {
 constexpr ViewRect kView{0, 0, 200, 150};
 constexpr uint32_t kObjects = 64;
 
-const uint32_t kTypes[8] = {ObjectType::Canvas,  ObjectType::Gauge,      ObjectType::Polyline,   ObjectType::TextBox,
-                            ObjectType::Button,  ObjectType::GifPicture, ObjectType::JpegPicture, ObjectType::SvgPicture};
+const uint32_t kTypes[8] = {ObjectType::Canvas,      ObjectType::Gauge,     ObjectType::Polyline,
+                            ObjectType::TextBox,     ObjectType::Button,    ObjectType::GifPicture,
+                            ObjectType::JpegPicture, ObjectType::SvgPicture};
 
 void store(ClientState& s, uint32_t id, uint32_t type, ObjectBody body) {
   ObjectEntry* e = s.pObjList.edit(id, s.budget);

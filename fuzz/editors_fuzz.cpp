@@ -122,9 +122,12 @@ class TypingHost : public fuzz::FuzzHost {
         }
         fields.resize(3, 0);
         auto u = [&](size_t i) { return static_cast<uint32_t>(fields[i]); };
-        if (kind == EditorKind::Number) value = numberBits(r.type, fields[0]);
-        else if (kind == EditorKind::HourMinute) value = packHourMinute(u(0), u(1));
-        else value = packThree(u(0), u(1), u(2));
+        if (kind == EditorKind::Number)
+          value = numberBits(r.type, fields[0]);
+        else if (kind == EditorKind::HourMinute)
+          value = packHourMinute(u(0), u(1));
+        else
+          value = packThree(u(0), u(1), u(2));
         break;
       }
       case EditorKind::Slider: {

@@ -29,8 +29,8 @@ fs::path root;
 
 void save(const std::string& target, const std::string& name, const Bytes& bytes) {
   fs::create_directories(root / target);
-  std::ofstream(root / target / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(root / target / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // [n][message] records, as the session and decoder targets read them.
@@ -81,9 +81,13 @@ std::vector<uint32_t> placedByCanvas(const CanvasBody& c) {
     uint8_t op = 0;
     if (!r.u8(op) || op == 0) break;
     switch (op) {
-      case 0x01: case 0x02: r.skip(2); break;
-      case 0x03: case 0x04: case 0x05: r.skip(3); break;
-      case 0x06: case 0x07: r.skip(1); break;
+      case 0x01:
+      case 0x02: r.skip(2); break;
+      case 0x03:
+      case 0x04:
+      case 0x05: r.skip(3); break;
+      case 0x06:
+      case 0x07: r.skip(1); break;
       case 0x20: r.skip(7); break;
       case 0x21: r.skip(4), r.text(); break;
       case 0x22: {
@@ -166,8 +170,14 @@ void sessionSeeds(const emu::DeviceDescription& d, emu::Emulator& em) {
         s.action(5, (2048u << 12) | 2600u);
         s.action(4, 60000);
         break;
-      case ObjectType::Popup: s.action(7, 1 | (1 << 1)); s.action(0, o.id); break;
-      case ObjectType::PasswordPrompt: s.action(7, 1 | (1 << 9) | ('1' << 16)); s.action(0, o.id); break;
+      case ObjectType::Popup:
+        s.action(7, 1 | (1 << 1));
+        s.action(0, o.id);
+        break;
+      case ObjectType::PasswordPrompt:
+        s.action(7, 1 | (1 << 9) | ('1' << 16));
+        s.action(0, o.id);
+        break;
       default: s.action(3, 0); break;
     }
     save("session", "demo-" + o.name, s.bytes);
@@ -228,15 +238,18 @@ void canvasSeeds(const emu::DeviceDescription& d) {
       w.u8(id).u8(static_cast<uint32_t>(kind)).u16(static_cast<uint32_t>(body.size())).bytes(body);
     }
     for (const auto& t : d.texts)
-      if (t.id < 64) w.u8(t.id).u8(8).u16(static_cast<uint32_t>(t.text.size())).bytes(
-          reinterpret_cast<const uint8_t*>(t.text.data()), t.text.size());
+      if (t.id < 64)
+        w.u8(t.id)
+            .u8(8)
+            .u16(static_cast<uint32_t>(t.text.size()))
+            .bytes(reinterpret_cast<const uint8_t*>(t.text.data()), t.text.size());
     save("canvas", "demo-" + o.name, w.take());
   }
   // A canvas that places itself and a long line: the work budget's cases.
   WireWriter self;
   self.u16(0).u16(0).u16(65535).u16(65535).u8(1).u16(0).u32(0).u32(0).u32(0);
-  Bytes program = {0x05, 0xFF, 0, 0, 0x06, 9, 0x23, 2, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
-                   0x22, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x21, 0, 0, 0, 0, 'h', 'i', 0, 0};
+  Bytes program = {0x05, 0xFF, 0,    0,    0x06, 9,    0x23, 2, 0, 0,    0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x22, 0, 0,
+                   0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0,    0, 1, 0x21, 0, 0, 0,    0,    'h',  'i',  0,    0};
   self.u8(1).u8(0).u16(static_cast<uint32_t>(program.size())).bytes(program);
   save("canvas", "self-placing", self.take());
 }
@@ -274,8 +287,8 @@ void editorSeeds(const emu::DeviceDescription& d) {
     WireWriter w;
     w.u8(static_cast<uint32_t>(body.size())).bytes(body).u8(5).bytes(reinterpret_cast<const uint8_t*>("Level"), 5);
     w.u8(static_cast<uint32_t>(choices.size()));
-    for (const std::string& c : choices) w.u8(static_cast<uint32_t>(c.size())).bytes(
-        reinterpret_cast<const uint8_t*>(c.data()), c.size());
+    for (const std::string& c : choices)
+      w.u8(static_cast<uint32_t>(c.size())).bytes(reinterpret_cast<const uint8_t*>(c.data()), c.size());
     w.u16(0x58).u16(0xE0).u8(8).u32(0).u32(0x41);
     std::string typing = typingFor(desc.type) + "\n1\n1234\n1234";
     w.bytes(reinterpret_cast<const uint8_t*>(typing.data()), typing.size());
@@ -288,7 +301,15 @@ void editorSeeds(const emu::DeviceDescription& d) {
     VariableDescription u16v{VariableType::U16, 0x02, 0xFFFFFF, 0, 1000, 0, {0x01, 0x02}};
     Bytes body = encodeVariableBody(u16v);
     WireWriter w;
-    w.u8(static_cast<uint32_t>(body.size())).bytes(body).u8(0).u8(0).u16(0x10).u16(0x18).u8(0).u32(0xFFFFFFFF).u32(0x80);
+    w.u8(static_cast<uint32_t>(body.size()))
+        .bytes(body)
+        .u8(0)
+        .u8(0)
+        .u16(0x10)
+        .u16(0x18)
+        .u8(0)
+        .u32(0xFFFFFFFF)
+        .u32(0x80);
     w.bytes(reinterpret_cast<const uint8_t*>(t), std::char_traits<char>::length(t));
     save("editors", "typed-" + std::to_string(k++), w.take());
   }

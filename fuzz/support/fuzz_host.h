@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "dialogs/editors.h"
-#include "support/raster_surface.h"
 #include "presentation/ui_host.h"
 #include "protocol/requests.h"
+#include "support/raster_surface.h"
 
 namespace okt::fuzz {
 
@@ -83,8 +83,10 @@ class FuzzHost : public UiHost, public EditorHost {
       fault("a list editor with more choices than its record holds");
     if (r.text.size() > kEditorTextBytes - 1) fault("an editor text longer than its record holds");
     if (!answers.ok()) return kIdCancel;
-    if (kind == EditorKind::Text) r.text = answers.entry().substr(0, kEditorTextBytes - 1);
-    else r.value = answers.bits >> 1;
+    if (kind == EditorKind::Text)
+      r.text = answers.entry().substr(0, kEditorTextBytes - 1);
+    else
+      r.value = answers.bits >> 1;
     r.applied = 1;
     return kIdOk;
   }

@@ -114,7 +114,7 @@ class RasterSurface : public Surface {
   }
 
   OKT_NOT_STEERING void text(int x, int y, const std::string& utf8, int height, const std::string&, int, int align,
-            DeviceColour colour) override {
+                             DeviceColour colour) override {
     int n = glyphs(utf8);
     micros_ += 2;
     if (n == 0) return;

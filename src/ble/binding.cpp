@@ -52,10 +52,10 @@ bool bindWarble(const std::string& library, WarbleBinding& out, std::string& err
     error = "Bluetooth DLL library not found (" + library + "): " + reason;
     return false;
   }
-#define OKT_RESOLVE(name)                        \
-  if (!resolve(b, #name, b.name, error)) {       \
-    platform::closeSharedLibrary(b.library);     \
-    return false;                                \
+#define OKT_RESOLVE(name)                    \
+  if (!resolve(b, #name, b.name, error)) {   \
+    platform::closeSharedLibrary(b.library); \
+    return false;                            \
   }
   OKT_RESOLVE(warble_lib_version)
   OKT_RESOLVE(warble_scanner_set_handler)
@@ -84,8 +84,8 @@ bool bindWarble(const std::string& library, WarbleBinding& out, std::string& err
   OKT_RESOLVE(warble_gattchar_on_notification_received)
 #undef OKT_RESOLVE
   // Older libraries lack these; they bind all the same.
-  b.warble_scanner_set_error_handler =
-      reinterpret_cast<warble_scanner_set_error_handler_fn>(platform::sharedLibrarySymbol(b.library, "warble_scanner_set_error_handler"));
+  b.warble_scanner_set_error_handler = reinterpret_cast<warble_scanner_set_error_handler_fn>(
+      platform::sharedLibrarySymbol(b.library, "warble_scanner_set_error_handler"));
   platform::logf("WARBLE %s!\n", b.warble_lib_version());
   out = b;
   return true;

@@ -24,7 +24,8 @@ void ConnectFlow::onScanError(void* context, const char* message) {
   auto* flow = static_cast<ConnectFlow*>(context);
   std::lock_guard<std::mutex> lock(flow->failureMutex_);
   // A late word about a scan already stopped is not this scan's failure.
-  if (flow->scanRunning_ && flow->failure_.empty()) flow->failure_ = message && *message ? message : "Bluetooth scan failed";
+  if (flow->scanRunning_ && flow->failure_.empty())
+    flow->failure_ = message && *message ? message : "Bluetooth scan failed";
 }
 
 void ConnectFlow::reportScanProblem(const std::string& text) {

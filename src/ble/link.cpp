@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "capture/capture_writer.h"

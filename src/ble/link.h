@@ -115,7 +115,7 @@ class Link {
   std::atomic<bool> closing_{false};
   std::atomic<uint64_t> number_{0};
   std::atomic<int> handlersIn_{0};  // library handlers running on this link
-  std::mutex operationMutex_;  // one GATT operation at a time
+  std::mutex operationMutex_;       // one GATT operation at a time
   mutable std::mutex stateMutex_;
   std::condition_variable done_;
   uint64_t pendingToken_ = 0;  // the operation waiting, 0 none

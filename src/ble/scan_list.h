@@ -23,7 +23,7 @@ class ScanList {
     std::string address;
     std::string name;
     int32_t rssi = 0;
-    std::string rssiText;  // "%i dBm"
+    std::string rssiText;     // "%i dBm"
     bool oktService = false;  // has advertised the OKT service
     uint32_t heardAt = 0;
   };

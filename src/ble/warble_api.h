@@ -57,7 +57,7 @@ typedef void (*warble_gattchar_write_fn)(WarbleGattChar* characteristic, const u
 typedef void (*warble_gattchar_notifications_fn)(WarbleGattChar* characteristic, void* context,
                                                  WarbleCharHandler handler);
 typedef const WarbleScanMftData* (*warble_scan_result_get_manufacturer_data_fn)(const WarbleScanResult* result,
-                                                                                 uint16_t company);
+                                                                                uint16_t company);
 typedef int32_t (*warble_scan_result_has_service_uuid_fn)(const WarbleScanResult* result, const char* uuid);
 typedef void (*warble_gatt_delete_fn)(WarbleGatt* gatt);
 typedef int32_t (*warble_gatt_has_service_fn)(WarbleGatt* gatt, const char* uuid);

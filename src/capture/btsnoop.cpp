@@ -94,7 +94,8 @@ void readAdvertisingReport(WireReader& r, Capture& out) {
   uint8_t length = 0, type = 0;
   const uint8_t* field = nullptr;
   while (ad.u8(length) && length > 0 && ad.u8(type) && ad.bytes(length - 1u, field))
-    if (type == kAdCompleteName || type == kAdShortName) out.name.assign(reinterpret_cast<const char*>(field), length - 1u);
+    if (type == kAdCompleteName || type == kAdShortName)
+      out.name.assign(reinterpret_cast<const char*>(field), length - 1u);
 }
 
 class Parser {
@@ -139,8 +140,8 @@ class Parser {
       uint16_t handle = 0;
       uint8_t role = 0, addressType = 0;
       const uint8_t* address = nullptr;
-      if (subevent == kLeConnectionComplete && r.u8(status) && readLe16(r, handle) && r.u8(role) &&
-          r.u8(addressType) && r.bytes(6, address) && status == 0)
+      if (subevent == kLeConnectionComplete && r.u8(status) && readLe16(r, handle) && r.u8(role) && r.u8(addressType) &&
+          r.bytes(6, address) && status == 0)
         out_.address = addressText(address);
     }
     return true;
@@ -170,7 +171,8 @@ class Parser {
         std::snprintf(why, sizeof why, "ATT handle 0x%04X is not one of an OKT capture's", e.handle);
         return fail(record, why);
       }
-      if (received != fromDevice) return fail(record, fromDevice ? "a notification sent by the client" : "a request sent by the device");
+      if (received != fromDevice)
+        return fail(record, fromDevice ? "a notification sent by the client" : "a request sent by the device");
       return true;
     };
     switch (e.opcode) {
@@ -221,7 +223,8 @@ void putLe16(std::vector<uint8_t>& out, uint16_t v) {
 
 uint16_t handleOf(const std::string& uuid) {
   std::string lower = uuid;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   for (const Characteristic& c : kCharacteristics)
     if (lower == c.uuid) return c.handle;
   return 0;
@@ -330,14 +333,17 @@ bool parseCapture(const uint8_t* data, size_t size, const std::string& fileName,
       if (included > kMaxPacketBytes)
         why = "its length, " + std::to_string(included) + " bytes, is more than any HCI packet";
       else if (included > r.remaining())
-        why = "cut short: it says " + std::to_string(included) + " bytes, " + std::to_string(r.remaining()) + " are left";
+        why =
+            "cut short: it says " + std::to_string(included) + " bytes, " + std::to_string(r.remaining()) + " are left";
       else if (included != original)
-        why = "the packet was cut when captured (" + std::to_string(included) + " of " + std::to_string(original) + " bytes)";
+        why = "the packet was cut when captured (" + std::to_string(included) + " of " + std::to_string(original) +
+              " bytes)";
       else if (included == 0)
         why = "an empty record";
     }
     const uint8_t* packet = nullptr;
-    if (why.empty() && r.bytes(included, packet) && parser.packet(record, (uint64_t{high} << 32) | low, flags, packet, included))
+    if (why.empty() && r.bytes(included, packet) &&
+        parser.packet(record, (uint64_t{high} << 32) | low, flags, packet, included))
       continue;
     if (!why.empty()) parser.fail(record, why);
     error = parser.error;

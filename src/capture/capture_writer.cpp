@@ -72,9 +72,7 @@ void CaptureWriter::add(uint32_t flags, std::vector<uint8_t> packet) {
   if (wake) wake_.notify_all();
 }
 
-void CaptureWriter::att(bool received, std::vector<uint8_t> p) {
-  add(received ? kFlagReceived : 0, attPacket(p));
-}
+void CaptureWriter::att(bool received, std::vector<uint8_t> p) { add(received ? kFlagReceived : 0, attPacket(p)); }
 
 void CaptureWriter::peerSeen(const std::string& address, const std::string& name) {
   for (auto& p : advertisingPackets(address, name, -50)) add(kFlagReceived | kFlagCommandOrEvent, std::move(p));

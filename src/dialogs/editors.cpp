@@ -28,7 +28,6 @@ EditorKind editorFor(uint16_t type, uint32_t minimum, uint32_t maximum) {
   }
 }
 
-
 std::optional<int64_t> parseNumber(const std::string& text) {
   size_t end = text.size();
   while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
@@ -45,7 +44,9 @@ std::optional<int64_t> parseNumber(const std::string& text) {
 
 namespace {
 
-bool isSigned(uint16_t type) { return type == VariableType::S8 || type == VariableType::S16 || type == VariableType::S32; }
+bool isSigned(uint16_t type) {
+  return type == VariableType::S8 || type == VariableType::S16 || type == VariableType::S32;
+}
 
 int widthBits(uint16_t type) {
   size_t bytes = variableValueWidth(type);

@@ -8,10 +8,14 @@ bool passwordCharsAllowed(uint16_t allowed, const std::string& text) {
   static const char symbols[] = "#%&'()*+,-.:;?[\\]^_{}~@`";
   for (unsigned char c : text) {
     uint16_t needs = PasswordClass::Others;
-    if (c >= 'A' && c <= 'Z') needs = PasswordClass::Upper;
-    else if (c >= 'a' && c <= 'z') needs = PasswordClass::Lower;
-    else if (c >= '0' && c <= '9') needs = PasswordClass::Digits;
-    else if (c != 0 && std::strchr(symbols, c)) needs = PasswordClass::Symbols;
+    if (c >= 'A' && c <= 'Z')
+      needs = PasswordClass::Upper;
+    else if (c >= 'a' && c <= 'z')
+      needs = PasswordClass::Lower;
+    else if (c >= '0' && c <= '9')
+      needs = PasswordClass::Digits;
+    else if (c != 0 && std::strchr(symbols, c))
+      needs = PasswordClass::Symbols;
     if (!(allowed & needs)) return false;
   }
   return true;

@@ -11,10 +11,14 @@ std::u16string toUtf16(const std::string& utf8, size_t maxUnits) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
     uint32_t cp = 0xFFFD;
     size_t len = 1;
-    if (c < 0x80) cp = c;
-    else if ((c >> 5) == 0x6) len = 2, cp = c & 0x1F;
-    else if ((c >> 4) == 0xE) len = 3, cp = c & 0x0F;
-    else if ((c >> 3) == 0x1E) len = 4, cp = c & 0x07;
+    if (c < 0x80)
+      cp = c;
+    else if ((c >> 5) == 0x6)
+      len = 2, cp = c & 0x1F;
+    else if ((c >> 4) == 0xE)
+      len = 3, cp = c & 0x0F;
+    else if ((c >> 3) == 0x1E)
+      len = 4, cp = c & 0x07;
     if (len > 1) {
       if (i + len > utf8.size()) {
         cp = 0xFFFD, len = 1;
@@ -92,7 +96,8 @@ std::vector<uint8_t> DialogTemplate::bytes() const {
   u32(style);
   u32(0);  // extended style
   u16(static_cast<uint32_t>(items.size()));
-  u16(static_cast<uint16_t>(x)), u16(static_cast<uint16_t>(y)), u16(static_cast<uint16_t>(cx)), u16(static_cast<uint16_t>(cy));
+  u16(static_cast<uint16_t>(x)), u16(static_cast<uint16_t>(y)), u16(static_cast<uint16_t>(cx)),
+      u16(static_cast<uint16_t>(cy));
   u16(0);  // no menu
   u16(0);  // the default dialog class
   for (char16_t c : caption) u16(c);

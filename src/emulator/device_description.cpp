@@ -73,7 +73,8 @@ class Loader {
     forEach(root, "objects", [&](const Json& j, size_t i) { loadObject(j, d_.objects[i]); });
 
     where_ = "the description";
-    d_.homeScreen = root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
+    d_.homeScreen =
+        root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
     if (d_.homeScreen >= d_.objectCount) fail("homeScreen", "names no object of the device");
 
     forEach(root, "reactions", [&](const Json& j, size_t) { loadReaction(j); });
@@ -270,7 +271,7 @@ class Loader {
   }
 
   static uint16_t variableType(const std::string& s) {
-    static const char* names[] = {"NONE", "BOOL", "U8",   "S8",          "U16",  "S16",     "U32",
+    static const char* names[] = {"NONE", "BOOL",   "U8",   "S8",   "U16",         "S16",  "U32",
                                   "S32",  "STRING", "DATE", "TIME", "HOUR_MINUTE", "LIST", "WEEKDAYS"};
     for (uint16_t t = 0; t < 14; ++t)
       if (s == names[t]) return t;
@@ -280,7 +281,8 @@ class Loader {
   // Limits of signed types are written as signed numbers and sent as their bits.
   uint32_t limit(const Json& j, const char* name, uint16_t type) const {
     bool isSigned = type == VariableType::S8 || type == VariableType::S16 || type == VariableType::S32;
-    return static_cast<uint32_t>(isSigned ? signedNumber(j, name, INT32_MIN, INT32_MAX) : signedNumber(j, name, 0, UINT32_MAX));
+    return static_cast<uint32_t>(isSigned ? signedNumber(j, name, INT32_MIN, INT32_MAX)
+                                          : signedNumber(j, name, 0, UINT32_MAX));
   }
 
   void loadVariable(const Json& j, size_t i) {
@@ -295,9 +297,12 @@ class Loader {
     d.access = 2;
     if (j.contains("access")) {
       const Json& a = j["access"];
-      if (a.is_string() && a == "rw") d.access = 2;
-      else if (a.is_string() && a == "ro") d.access = 0;
-      else d.access = static_cast<uint8_t>(number(a, "access", 0, 255));
+      if (a.is_string() && a == "rw")
+        d.access = 2;
+      else if (a.is_string() && a == "ro")
+        d.access = 0;
+      else
+        d.access = static_cast<uint8_t>(number(a, "access", 0, 255));
     }
     d.unitText = refField(j, "unit", Kind::Text);
     if (j.contains("minimum")) d.minimum = limit(j["minimum"], "minimum", type);
@@ -306,7 +311,8 @@ class Loader {
     if (type == VariableType::NONE) return;
     if (!j.contains("value")) fail("value", "missing");
     d.value = value(j["value"], type, "value");
-    if (type == VariableType::LIST && !j.contains("maximum")) d.maximum = static_cast<uint32_t>((d.value.size() - 2) / 3);
+    if (type == VariableType::LIST && !j.contains("maximum"))
+      d.maximum = static_cast<uint32_t>((d.value.size() - 2) / 3);
     if (type == VariableType::STRING && !j.contains("maximum")) d.maximum = 255;
     if (d.value.size() > 65535 - 20) fail("value", "too long");
   }
@@ -398,14 +404,20 @@ class Loader {
 
  private:
   static uint32_t objectType(const std::string& s) {
-    static const std::pair<const char*, uint32_t> types[] = {
-        {"Screen", ObjectType::Screen},       {"Button", ObjectType::Button},
-        {"Menu", ObjectType::Menu},           {"Polyline", ObjectType::Polyline},
-        {"TextBox", ObjectType::TextBox},     {"SvgPicture", ObjectType::SvgPicture},
-        {"GifPicture", ObjectType::GifPicture}, {"DataBlock", ObjectType::DataBlock},
-        {"Gauge", ObjectType::Gauge},         {"PasswordPrompt", ObjectType::PasswordPrompt},
-        {"Popup", ObjectType::Popup},         {"LockObject", ObjectType::LockObject},
-        {"JpegPicture", ObjectType::JpegPicture}, {"Canvas", ObjectType::Canvas}};
+    static const std::pair<const char*, uint32_t> types[] = {{"Screen", ObjectType::Screen},
+                                                             {"Button", ObjectType::Button},
+                                                             {"Menu", ObjectType::Menu},
+                                                             {"Polyline", ObjectType::Polyline},
+                                                             {"TextBox", ObjectType::TextBox},
+                                                             {"SvgPicture", ObjectType::SvgPicture},
+                                                             {"GifPicture", ObjectType::GifPicture},
+                                                             {"DataBlock", ObjectType::DataBlock},
+                                                             {"Gauge", ObjectType::Gauge},
+                                                             {"PasswordPrompt", ObjectType::PasswordPrompt},
+                                                             {"Popup", ObjectType::Popup},
+                                                             {"LockObject", ObjectType::LockObject},
+                                                             {"JpegPicture", ObjectType::JpegPicture},
+                                                             {"Canvas", ObjectType::Canvas}};
     for (const auto& [name, code] : types)
       if (s == name) return code;
     return 0;
@@ -450,7 +462,8 @@ class Loader {
     b.childCount = static_cast<uint32_t>(b.children.size());
   }
   Placement placement(const Json& p, const char* field) {
-    if (!p.is_object() || !p.contains("object")) fail(field, "each placement needs \"object\", \"x\", \"y\", \"width\", \"height\"");
+    if (!p.is_object() || !p.contains("object"))
+      fail(field, "each placement needs \"object\", \"x\", \"y\", \"width\", \"height\"");
     for (auto it = p.begin(); it != p.end(); ++it)
       if (it.key() != "object" && it.key() != "x" && it.key() != "y" && it.key() != "width" && it.key() != "height")
         fail(std::string(field) + "." + it.key(), "unknown field of a placement");
@@ -467,8 +480,8 @@ class Loader {
 
   template <typename Allowed>
   void loadBody(const Json& j, ButtonBody& b, Allowed allowed) {
-    allowed({"style", "fontHeight", "fillColour", "textColour", "frameColour", "pressedFillColour",
-             "pressedTextColour", "pressedFrameColour", "textId", "iconId", "pressEvent", "targetScreen"});
+    allowed({"style", "fontHeight", "fillColour", "textColour", "frameColour", "pressedFillColour", "pressedTextColour",
+             "pressedFrameColour", "textId", "iconId", "pressEvent", "targetScreen"});
     b.style = static_cast<uint16_t>(field16(j, "style"));
     b.fontHeight = static_cast<uint16_t>(field(j, "fontHeight", 18, 65535));
     b.fillColour = colour(j, "fillColour");
@@ -510,13 +523,18 @@ class Loader {
         for (const char* kname : known) ok = ok || e.key() == kname;
         if (!ok) fail(f + "." + e.key(), "unknown field of a menu item");
       }
-      if (it.contains("textId")) item.flags |= MenuItemFlag::Text, item.textId = ref(it["textId"], f + ".textId", Kind::Text);
-      if (it.contains("iconId")) item.flags |= MenuItemFlag::Icon, item.iconId = number(it["iconId"], f + ".iconId", 0, kNoId);
-      if (it.contains("event")) item.flags |= MenuItemFlag::Event, item.event = ref(it["event"], f + ".event", Kind::Event);
+      if (it.contains("textId"))
+        item.flags |= MenuItemFlag::Text, item.textId = ref(it["textId"], f + ".textId", Kind::Text);
+      if (it.contains("iconId"))
+        item.flags |= MenuItemFlag::Icon, item.iconId = number(it["iconId"], f + ".iconId", 0, kNoId);
+      if (it.contains("event"))
+        item.flags |= MenuItemFlag::Event, item.event = ref(it["event"], f + ".event", Kind::Event);
       if (it.contains("targetScreen"))
-        item.flags |= MenuItemFlag::Target, item.targetScreen = ref(it["targetScreen"], f + ".targetScreen", Kind::Object);
+        item.flags |= MenuItemFlag::Target,
+            item.targetScreen = ref(it["targetScreen"], f + ".targetScreen", Kind::Object);
       if (it.contains("variableId"))
-        item.flags |= MenuItemFlag::Variable, item.variableId = ref(it["variableId"], f + ".variableId", Kind::Variable);
+        item.flags |= MenuItemFlag::Variable,
+            item.variableId = ref(it["variableId"], f + ".variableId", Kind::Variable);
       if (it.contains("label")) {
         item.flags |= MenuItemFlag::Label;
         item.label = string(it["label"], f + ".label");
@@ -537,7 +555,8 @@ class Loader {
       const Json& groups = j["groups"];
       if (!groups.is_array()) fail("groups", "expected an array of point lists");
       for (const Json& g : groups) {
-        if (!g.is_array() || g.empty() || g.size() > 255) fail("groups", "each group is a list of 1 to 255 [x, y] points");
+        if (!g.is_array() || g.empty() || g.size() > 255)
+          fail("groups", "each group is a list of 1 to 255 [x, y] points");
         b.points.push_back(static_cast<uint16_t>(g.size()));
         for (const Json& pt : g) {
           if (!pt.is_array() || pt.size() != 2) fail("groups", "each point is [x, y]");
@@ -593,9 +612,10 @@ class Loader {
 
   template <typename Allowed>
   void loadBody(const Json& j, GaugeBody& b, Allowed allowed) {
-    allowed({"flags", "needleStyle", "bandStart", "bandEnd", "bandOuterRadius", "bandInnerRadius", "needleLength",
-             "needleHalfWidth", "tickOuterRadius", "tickInnerRadius", "faceColour", "bandColour", "valueColour",
-             "needleColour", "tickColour", "tickStart", "tickEnd", "tickCount", "tickWidth", "variableId",
+    allowed({"flags",           "needleStyle",  "bandStart",       "bandEnd",         "bandOuterRadius",
+             "bandInnerRadius", "needleLength", "needleHalfWidth", "tickOuterRadius", "tickInnerRadius",
+             "faceColour",      "bandColour",   "valueColour",     "needleColour",    "tickColour",
+             "tickStart",       "tickEnd",      "tickCount",       "tickWidth",       "variableId",
              "pressEvent"});
     b.flags = static_cast<uint8_t>(field8(j, "flags"));
     b.needleStyle = static_cast<uint8_t>(field8(j, "needleStyle"));
@@ -622,8 +642,8 @@ class Loader {
 
   template <typename Allowed>
   void loadBody(const Json& j, PasswordPromptBody& b, Allowed allowed) {
-    allowed({"options", "allowedChars", "maxLength", "titleText", "labelText", "submitEvent", "cancelEvent",
-             "okEvent", "errorEvent", "nextScreen", "errorScreen", "password"});
+    allowed({"options", "allowedChars", "maxLength", "titleText", "labelText", "submitEvent", "cancelEvent", "okEvent",
+             "errorEvent", "nextScreen", "errorScreen", "password"});
     b.options = static_cast<uint16_t>(field16(j, "options"));
     b.allowedChars = static_cast<uint16_t>(field(j, "allowedChars", 0xF8, 65535));
     b.maxLength = static_cast<uint8_t>(field8(j, "maxLength"));
@@ -656,7 +676,8 @@ class Loader {
         PopupButton button;
         button.labelText = bj.contains("labelText") ? ref(bj["labelText"], f + ".labelText", Kind::Text) : kNoId;
         button.event = bj.contains("event") ? ref(bj["event"], f + ".event", Kind::Event) : kNoId;
-        button.targetScreen = bj.contains("targetScreen") ? ref(bj["targetScreen"], f + ".targetScreen", Kind::Object) : kNoId;
+        button.targetScreen =
+            bj.contains("targetScreen") ? ref(bj["targetScreen"], f + ".targetScreen", Kind::Object) : kNoId;
         b.buttons.push_back(button);
       }
     }
@@ -701,13 +722,20 @@ class Loader {
         if (!op.contains(key)) fail(f + "." + key, "missing");
         return colour(op, key);
       };
-      if (name == "word") w.u8(0x01).u16(num("value", 65535));
-      else if (name == "fontHeight") w.u8(0x02).u16(num("value", 65535));
-      else if (name == "textColour") w.u8(0x03).u24(col("value"));
-      else if (name == "fillColour") w.u8(0x04).u24(col("value"));
-      else if (name == "lineColour") w.u8(0x05).u24(col("value"));
-      else if (name == "lineWidth") w.u8(0x06).u8(num("value", 255));
-      else if (name == "lineStyle") w.u8(0x07).u8(num("value", 255));
+      if (name == "word")
+        w.u8(0x01).u16(num("value", 65535));
+      else if (name == "fontHeight")
+        w.u8(0x02).u16(num("value", 65535));
+      else if (name == "textColour")
+        w.u8(0x03).u24(col("value"));
+      else if (name == "fillColour")
+        w.u8(0x04).u24(col("value"));
+      else if (name == "lineColour")
+        w.u8(0x05).u24(col("value"));
+      else if (name == "lineWidth")
+        w.u8(0x06).u8(num("value", 255));
+      else if (name == "lineStyle")
+        w.u8(0x07).u8(num("value", 255));
       else if (name == "text") {
         if (!op.contains("textId")) fail(f + ".textId", "missing");
         w.u8(0x20).u16(num("x", 65535)).u16(num("y", 65535)).u24(ref(op["textId"], f + ".textId", Kind::Text));
@@ -822,8 +850,9 @@ class Loader {
       if (!j["dropLink"].is_boolean() || !j["dropLink"].get<bool>()) fail(f + ".dropLink", "expected true");
       a.kind = Action::Kind::DropLink;
     } else {
-      fail(f, "unknown action (set, sweep, sendVariable, sendObject, replaceObject, sendText, setText, event, "
-              "errorReport, after, dropLink)");
+      fail(f,
+           "unknown action (set, sweep, sendVariable, sendObject, replaceObject, sendText, setText, event, "
+           "errorReport, after, dropLink)");
     }
     return a;
   }
@@ -837,7 +866,8 @@ class Loader {
   void loadReaction(const Json& j) {
     if (!j.is_object()) fail("", "expected an object");
     checkFields(j, {"event", "variable", "dataText", "dataTextNot", "actions"});
-    if (j.contains("event") == j.contains("variable")) fail("event", "a reaction names one \"event\" or one \"variable\"");
+    if (j.contains("event") == j.contains("variable"))
+      fail("event", "a reaction names one \"event\" or one \"variable\"");
     if (!j.contains("actions")) fail("actions", "missing");
     std::vector<Action> acts = actions(j["actions"], "actions");
     if (j.contains("variable")) {
@@ -846,7 +876,8 @@ class Loader {
       return;
     }
     EventReaction r;
-    if (j.contains("dataText") && j.contains("dataTextNot")) fail("dataText", "give \"dataText\" or \"dataTextNot\", not both");
+    if (j.contains("dataText") && j.contains("dataTextNot"))
+      fail("dataText", "give \"dataText\" or \"dataTextNot\", not both");
     if (j.contains("dataText") || j.contains("dataTextNot")) {
       r.matchData = true;
       r.negate = j.contains("dataTextNot");

@@ -88,7 +88,7 @@ struct DeviceDescription {
   std::vector<TextDef> texts;
   std::vector<VariableDef> variables;
   std::vector<ObjectDef> objects;
-  std::multimap<uint32_t, EventReaction> eventReactions;          // by event id
+  std::multimap<uint32_t, EventReaction> eventReactions;           // by event id
   std::multimap<uint32_t, std::vector<Action>> variableReactions;  // by variable id, after a write
   std::vector<TimerDef> timers;
   std::map<std::string, uint32_t> eventNames;  // named events and the numbers given to them

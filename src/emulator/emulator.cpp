@@ -23,7 +23,8 @@ int64_t numberOf(uint16_t type, const std::vector<uint8_t>& value) {
   size_t width = variableValueWidth(type);
   uint64_t n = 0;
   for (size_t i = 0; i < width && i < value.size(); ++i) n = (n << 8) | value[i];
-  if (isSignedType(type) && width > 0 && (n >> (8 * width - 1)) & 1) return static_cast<int64_t>(n) - (int64_t{1} << (8 * width));
+  if (isSignedType(type) && width > 0 && (n >> (8 * width - 1)) & 1)
+    return static_cast<int64_t>(n) - (int64_t{1} << (8 * width));
   return static_cast<int64_t>(n);
 }
 
@@ -90,7 +91,8 @@ void Emulator::queue(std::vector<std::vector<uint8_t>> messages) {
 }
 
 std::vector<std::vector<uint8_t>> Emulator::takeNotifications() {
-  std::vector<std::vector<uint8_t>> out(std::make_move_iterator(outbox_.begin()), std::make_move_iterator(outbox_.end()));
+  std::vector<std::vector<uint8_t>> out(std::make_move_iterator(outbox_.begin()),
+                                        std::make_move_iterator(outbox_.end()));
   outbox_.clear();
   return out;
 }
@@ -203,7 +205,8 @@ void Emulator::handleWrite(const uint8_t* body, size_t size) {
   uint16_t type = v->desc.type;
   bool complete = false;
   if (type == VariableType::STRING)
-    complete = std::find(staged.begin(), staged.begin() + static_cast<long>(end), 0) != staged.begin() + static_cast<long>(end);
+    complete = std::find(staged.begin(), staged.begin() + static_cast<long>(end), 0) !=
+               staged.begin() + static_cast<long>(end);
   else
     complete = end == capacity;
   if (!complete) return;
@@ -308,9 +311,7 @@ void Emulator::run(const Action& a) {
         sendText(*t);
       }
       break;
-    case Action::Kind::SendEvent:
-      queue({WireWriter().u16(MessageType::EVENT).u32(0).u24(a.id).take()});
-      break;
+    case Action::Kind::SendEvent: queue({WireWriter().u16(MessageType::EVENT).u32(0).u24(a.id).take()}); break;
     case Action::Kind::SendErrorReport: sendErrorReport(a.errorCode, a.elementType, a.elementId); break;
     case Action::Kind::After: pending_.push_back({now_ + a.delayMs, a.actions}); break;
     case Action::Kind::DropLink: dropRequested_ = true; break;

@@ -20,7 +20,8 @@ class InProcessClient {
   explicit InProcessClient(DeviceDescription d, Emulator::Options options = {}, LinkModel model = {},
                            LinkFaults faults = {})
       : emulator(std::move(d), options),
-        link(emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); }, model, faults) {
+        link(
+            emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); }, model, faults) {
     initQueue(p.queue);
     p.hooks.sendRequest = [this](const uint8_t* b, uint16_t n) {
       sent.emplace_back(b, b + n);

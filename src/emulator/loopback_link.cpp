@@ -85,8 +85,8 @@ bool LoopbackLink::waitIdle(uint32_t timeoutMs, uint32_t quietMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     uint32_t now = platform::tickCount();
-    bool idle = inFlight_.empty() && !delivering_ && !emulator_.hasNotifications() &&
-                emulator_.msUntilDue(now) > quietMs;
+    bool idle =
+        inFlight_.empty() && !delivering_ && !emulator_.hasNotifications() && emulator_.msUntilDue(now) > quietMs;
     if (idle || !up_) return true;
     if (now - start >= timeoutMs) return false;
     cv_.wait_for(lock, std::chrono::milliseconds(2));

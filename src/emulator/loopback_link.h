@@ -31,7 +31,8 @@ struct LinkModel {
 class Pacer {
  public:
   using Clock = std::chrono::steady_clock;
-  explicit Pacer(uint32_t perSecond) : interval_(perSecond ? std::chrono::microseconds(1000000 / perSecond) : Clock::duration{}) {}
+  explicit Pacer(uint32_t perSecond)
+      : interval_(perSecond ? std::chrono::microseconds(1000000 / perSecond) : Clock::duration{}) {}
   bool unlimited() const { return interval_ == Clock::duration{}; }
   // Whether a notification may go at `now`.
   bool due(Clock::time_point now) const { return unlimited() || now >= next_; }
@@ -51,9 +52,9 @@ class Pacer {
 // Faults a test can inject into the notifications (each a probability).
 struct LinkFaults {
   uint32_t seed = 1;
-  double drop = 0;       // the notification never arrives
-  double duplicate = 0;  // it arrives twice
-  double cut = 0;        // only a part of it arrives
+  double drop = 0;             // the notification never arrives
+  double duplicate = 0;        // it arrives twice
+  double cut = 0;              // only a part of it arrives
   int64_t dropLinkAfter = -1;  // the link goes down after this many deliveries
 };
 

@@ -19,7 +19,8 @@ std::vector<uint8_t> requestKey(const uint8_t* bytes, size_t size) {
   return key;
 }
 
-bool captureToDevice(const capture::Capture& c, const std::string& fileName, DeviceDescription& out, std::string& error) {
+bool captureToDevice(const capture::Capture& c, const std::string& fileName, DeviceDescription& out,
+                     std::string& error) {
   using namespace capture;
   DeviceDescription d;
   std::string base = fileName.substr(fileName.find_last_of('/') + 1);
@@ -27,10 +28,11 @@ bool captureToDevice(const capture::Capture& c, const std::string& fileName, Dev
   if (!c.address.empty()) d.address = c.address;
   // What the capture did not read stays empty, as the device never said it.
   d.firmwareRevision = d.modelNumber = d.hardwareRevision = d.manufacturer = d.serialNumber = "";
-  std::map<uint16_t, std::string*> information = {
-      {kHandleFirmwareRevision, &d.firmwareRevision}, {kHandleModelNumber, &d.modelNumber},
-      {kHandleHardwareRevision, &d.hardwareRevision}, {kHandleManufacturer, &d.manufacturer},
-      {kHandleSerialNumber, &d.serialNumber}};
+  std::map<uint16_t, std::string*> information = {{kHandleFirmwareRevision, &d.firmwareRevision},
+                                                  {kHandleModelNumber, &d.modelNumber},
+                                                  {kHandleHardwareRevision, &d.hardwareRevision},
+                                                  {kHandleManufacturer, &d.manufacturer},
+                                                  {kHandleSerialNumber, &d.serialNumber}};
   std::map<uint16_t, bool> read;
 
   auto script = std::make_shared<ReplayScript>();

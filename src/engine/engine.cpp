@@ -171,16 +171,16 @@ int Engine::postClick(uint32_t x, uint32_t y) {
 void Engine::postResize(const ViewRect& rect) {
   if (rect.right <= rect.left || rect.bottom <= rect.top) return;
   pushClientWork({std::nullopt, [this, rect] {
-    ClientState& s = p_.state;
-    // The surface kept for the next frame may be of the old size or pixel ratio.
-    renderer_.forgetPictures();
-    // Between connections the next connect takes the area's size itself.
-    if (!s.pObjList.exists()) return;
-    s.viewRect = rect;
-    viewRight_ = rect.right;
-    viewBottom_ = rect.bottom;
-    if (s.displayReady && objectBody(s, s.currentScreen)) display_.redrawCurrent();
-  }});
+                    ClientState& s = p_.state;
+                    // The surface kept for the next frame may be of the old size or pixel ratio.
+                    renderer_.forgetPictures();
+                    // Between connections the next connect takes the area's size itself.
+                    if (!s.pObjList.exists()) return;
+                    s.viewRect = rect;
+                    viewRight_ = rect.right;
+                    viewBottom_ = rect.bottom;
+                    if (s.displayReady && objectBody(s, s.currentScreen)) display_.redrawCurrent();
+                  }});
 }
 
 int Engine::postClient(uint32_t flags) {
@@ -321,8 +321,10 @@ void Engine::openConnection(const ConnectRequest& request) {
 
   // The client thread decodes the INFO reply while this thread waits.
   Allocation tables;
-  if (requestInfo(p_) != 0) tables.failure = "Cannot connect to the OKT service";
-  else if (!runOnClient([&] { tables = allocateConnectionTables(); })) return;
+  if (requestInfo(p_) != 0)
+    tables.failure = "Cannot connect to the OKT service";
+  else if (!runOnClient([&] { tables = allocateConnectionTables(); }))
+    return;
   if (tables.failure) {
     // A newer request, the end, or a link that went: not this connection's fault.
     if (cancelled() || request.number <= endedThrough_.load()) return;
@@ -579,7 +581,7 @@ int32_t Engine::menuClick(uint32_t menuId) {
   if (!menu || y < kFirstRowTop) return -1;
   uint32_t row = (y - kFirstRowTop) / kRowPitch;
   if ((y - kFirstRowTop) - row * kRowPitch > kRowHeight) return -1;  // the gap below a row
-  if (row >= kMenuRowsPerPage) return -1;                             // below the last row of the page
+  if (row >= kMenuRowsPerPage) return -1;                            // below the last row of the page
   uint32_t index = row + s.menuPage * kMenuRowsPerPage;
   if (index >= menu->items.size()) return -1;
   ObjectEntry* e = s.pObjList.edit(menuId, s.budget);

@@ -15,7 +15,9 @@ inline void wireClient(Protocol& p, Engine& engine, Renderer& renderer, EditorHo
   engine.display().enterLock = [&renderer](uint32_t id) { return renderer.enterLock(id); };
   engine.refreshLock = [&renderer] { renderer.refreshLock(); };
   engine.lockButtonHit = [&renderer](uint32_t id) { return renderer.lockButtonHit(id); };
-  engine.editVariable = [&p, &editors](uint32_t variable, uint32_t title) { editVariable(p, editors, variable, title); };
+  engine.editVariable = [&p, &editors](uint32_t variable, uint32_t title) {
+    editVariable(p, editors, variable, title);
+  };
   p.hooks.leaveLock = [&renderer](uint32_t target, int reason) { return renderer.leaveLock(target, reason); };
 }
 

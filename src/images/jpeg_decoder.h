@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <utility>
 
@@ -80,7 +80,7 @@ struct JpegContext {
   JpegBuffer rgb;
   bool frameSeen = false;
   uint8_t vlcDefined = 0;  // Huffman slots defined by this picture
-  JpegBuffer spare;  // a plane kept for upsampling into
+  JpegBuffer spare;        // a plane kept for upsampling into
 };
 
 void jpegInit(JpegContext& ctx);

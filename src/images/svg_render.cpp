@@ -42,8 +42,8 @@ std::optional<PixelBuffer> renderSvg(const char* text, uint32_t wantedWidth) {
   {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    renderer.render(&painter, QRectF(0, 0, static_cast<double>(size.width() * scale),
-                                     static_cast<double>(size.height() * scale)));
+    renderer.render(
+        &painter, QRectF(0, 0, static_cast<double>(size.width() * scale), static_cast<double>(size.height() * scale)));
   }
   // Straight alpha, bytes in the order red, green, blue, alpha.
   QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);

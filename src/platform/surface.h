@@ -52,8 +52,8 @@ class Surface {
   virtual void polyline(const std::vector<Point>& points, const Pen& pen) = 0;
   // Text in a font of cell height `height` pixels, weight `weight`; the top
   // of the cell is at y, x is the left, right or centre by `align`.
-  virtual void text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight,
-                    int align, DeviceColour colour) = 0;
+  virtual void text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight, int align,
+                    DeviceColour colour) = 0;
   // Width and cell height of the text in that font.
   virtual Point textExtent(const std::string& utf8, int height, const std::string& face, int weight) = 0;
   // Source-over of a straight-alpha picture (blue, green, red, alpha bytes).

@@ -247,8 +247,8 @@ namespace {
 
 PictureKey pictureKey(const DrawContext& ctx, const Surface& s, const Placement& p) {
   const ObjectEntry* e = ctx.state.pObjList.find(p.objectId);
-  return PictureKey{PictureKey::Picture, p.objectId, e ? e->bodyVersion : 0, p, ctx.state.viewRect, s.width(),
-                    s.height()};
+  return PictureKey{PictureKey::Picture, p.objectId, e ? e->bodyVersion : 0, p, ctx.state.viewRect,
+                    s.width(),           s.height()};
 }
 
 // A picture drawn before from the same body in the same place is blended as

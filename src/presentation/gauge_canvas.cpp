@@ -29,7 +29,8 @@ class GaugePainter {
     s_.polygon(points, Pen{true, toColorRef(colour), 1, LineStyle::Solid}, Brush{true, toColorRef(colour)});
   }
   void disc(float from, float to, Colour colour) {
-    std::vector<Point> box = {{static_cast<int>(from), static_cast<int>(from)}, {static_cast<int>(to), static_cast<int>(to)}};
+    std::vector<Point> box = {{static_cast<int>(from), static_cast<int>(from)},
+                              {static_cast<int>(to), static_cast<int>(to)}};
     shapePoints(ctx_.state.viewRect, p_, box);
     s_.ellipse(box[0].x, box[0].y, box[1].x, box[1].y, Pen{true, toColorRef(colour), 1, LineStyle::Solid},
                Brush{true, toColorRef(colour)});
@@ -117,13 +118,27 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
     uint32_t u24 = 0;
     uint8_t u8 = 0;
     switch (op) {
-      case 0x01: if (r.u16(u16)) st.word = u16; break;
-      case 0x02: if (r.u16(u16)) st.fontHeight = u16; break;
-      case 0x03: if (r.u24(u24)) st.textColour = u24; break;
-      case 0x04: if (r.u24(u24)) st.fillColour = u24; break;
-      case 0x05: if (r.u24(u24)) st.lineColour = u24; break;
-      case 0x06: if (r.u8(u8)) st.lineWidth = u8; break;
-      case 0x07: if (r.u8(u8)) st.lineStyle = u8; break;
+      case 0x01:
+        if (r.u16(u16)) st.word = u16;
+        break;
+      case 0x02:
+        if (r.u16(u16)) st.fontHeight = u16;
+        break;
+      case 0x03:
+        if (r.u24(u24)) st.textColour = u24;
+        break;
+      case 0x04:
+        if (r.u24(u24)) st.fillColour = u24;
+        break;
+      case 0x05:
+        if (r.u24(u24)) st.lineColour = u24;
+        break;
+      case 0x06:
+        if (r.u8(u8)) st.lineWidth = u8;
+        break;
+      case 0x07:
+        if (r.u8(u8)) st.lineStyle = u8;
+        break;
       case 0x20:
         if (r.u16(x) && r.u16(y) && r.u24(u24)) {
           const char* t = isValidId(u24) ? textOf(ctx.state, u24) : nullptr;
@@ -158,7 +173,8 @@ void drawCanvas(DrawContext& ctx, Surface& s, const Placement& p) {
                           static_cast<int>(scaleY(v, boxPoint(p.y, p.height, y)))});
         }
         if (!spendCanvasWork(ctx, strokeCost(line))) return;
-        if (line.size() >= 2) s.polyline(line, Pen{true, toColorRef(st.lineColour), st.lineWidth, lineStyleOf(st.lineStyle)});
+        if (line.size() >= 2)
+          s.polyline(line, Pen{true, toColorRef(st.lineColour), st.lineWidth, lineStyleOf(st.lineStyle)});
         break;
       }
       default: return;  // the decoder admits no other op; stop at anything else

@@ -21,9 +21,9 @@ constexpr size_t kPictureCacheBytes = size_t{64} << 20;
 
 struct PictureKey {
   enum Kind : uint8_t { Picture, Icon } kind = Picture;
-  uint32_t id = 0;            // the object's, or the icon's
-  uint64_t bodyVersion = 0;   // see ObjectEntry::bodyVersion
-  Placement placement;        // for an icon: its width as placement.width
+  uint32_t id = 0;           // the object's, or the icon's
+  uint64_t bodyVersion = 0;  // see ObjectEntry::bodyVersion
+  Placement placement;       // for an icon: its width as placement.width
   ViewRect view;
   int surfaceWidth = 0;
   int surfaceHeight = 0;

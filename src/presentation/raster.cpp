@@ -46,7 +46,8 @@ uint8_t sampleBilinear(uint32_t x, uint32_t y, uint32_t outWidth, uint32_t outHe
   if (x0 >= srcWidth) x0 = srcWidth - 1;
   if (y0 >= srcHeight) y0 = srcHeight - 1;
   auto P = [&](uint32_t i, uint32_t j) {
-    return static_cast<float>(src[(size_t{j} * srcWidth + i) * static_cast<size_t>(bytesPerPixel) + static_cast<size_t>(channel)]);
+    return static_cast<float>(
+        src[(size_t{j} * srcWidth + i) * static_cast<size_t>(bytesPerPixel) + static_cast<size_t>(channel)]);
   };
   float v = (1 - ax) * ((1 - ay) * P(x0, y0) + ay * P(x0, y1)) + ax * ((1 - ay) * P(x1, y0) + ay * P(x1, y1));
   float r = v + 0.5f;
@@ -81,7 +82,8 @@ void scaleRow(uint8_t* p, const uint8_t* r0, const uint8_t* r1, const Axis* colu
   for (uint32_t ox = 0; ox < n; ++ox, p += 4) {
     const Axis& c = columns[ox];
     const __m128 vax = _mm_set1_ps(c.a), vbx = _mm_set1_ps(1 - c.a);
-    const __m128 near = _mm_add_ps(_mm_mul_ps(vby, lanes(r0 + c.i0 * Bytes)), _mm_mul_ps(vay, lanes(r1 + c.i0 * Bytes)));
+    const __m128 near =
+        _mm_add_ps(_mm_mul_ps(vby, lanes(r0 + c.i0 * Bytes)), _mm_mul_ps(vay, lanes(r1 + c.i0 * Bytes)));
     const __m128 far = _mm_add_ps(_mm_mul_ps(vby, lanes(r0 + c.i1 * Bytes)), _mm_mul_ps(vay, lanes(r1 + c.i1 * Bytes)));
     const __m128 r = _mm_add_ps(_mm_add_ps(_mm_mul_ps(vbx, near), _mm_mul_ps(vax, far)), half);
     __m128i v = _mm_cvttps_epi32(_mm_min_ps(r, top));

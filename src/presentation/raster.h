@@ -48,8 +48,8 @@ void blendScaled(Surface& s, const ScaledPicture& picture);
 // The same, blended on the surface at once.
 void resampleGrey(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,
                   uint32_t srcHeight, const uint8_t* src);
-void resampleRgb(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,
-                 uint32_t srcHeight, const uint8_t* src);
+void resampleRgb(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth, uint32_t srcHeight,
+                 const uint8_t* src);
 void resampleRgba(Surface& s, int x, int y, uint32_t outWidth, uint32_t outHeight, uint32_t srcWidth,
                   uint32_t srcHeight, const uint8_t* src);
 

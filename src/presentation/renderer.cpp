@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 
 #include "platform/log.h"
 #include "platform/tick.h"
+#include "presentation/targets.h"
 #include "protocol/requests.h"
 #include "protocol/wire.h"
-#include "presentation/targets.h"
 
 namespace okt {
 namespace {
@@ -128,7 +128,8 @@ void Renderer::redrawMenu(uint32_t id) {
   if (isIcon(menu->iconId)) placeIcon(*s, menu->iconId, 5, 10);
   DrawContext ctx = context();
   if (isValidId(menu->titleText))
-    if (const char* title = textOf(st, menu->titleText)) drawText(ctx, *s, 8192, 3072, 22, MenuLayout::kDark, AlignLeft, title);
+    if (const char* title = textOf(st, menu->titleText))
+      drawText(ctx, *s, 8192, 3072, 22, MenuLayout::kDark, AlignLeft, title);
   uint32_t first = st.menuPage * kMenuRowsPerPage;
   int32_t highlighted = st.pObjList.find(id)->selectedItem;
   for (uint32_t k = 0; k < kMenuRowsPerPage && first + k < menu->items.size(); ++k)
@@ -195,7 +196,7 @@ void Renderer::drawAnimation(Surface& s, uint16_t animation, int cx, int ay, uin
                 white, whiteFill);
     }
   } else if (animation == 2) {  // spinner
-    static const float dirs[8][2] = {{0, -1}, {0.707f, -0.707f}, {1, 0}, {0.707f, 0.707f},
+    static const float dirs[8][2] = {{0, -1}, {0.707f, -0.707f}, {1, 0},  {0.707f, 0.707f},
                                      {0, 1},  {-0.707f, 0.707f}, {-1, 0}, {-0.707f, -0.707f}};
     int k = 7 - static_cast<int>((t % 1500) / 187);
     for (int i = 0; i < 8; ++i) {
@@ -205,8 +206,10 @@ void Renderer::drawAnimation(Surface& s, uint16_t animation, int cx, int ay, uin
       if (++k == 8) k = 0;
     }
   } else if (animation == 0 || animation <= 7) {  // chevrons
-    static const Point sets[5][3] = {{{-20, 0}, {0, -20}, {20, 0}}, {{-20, 0}, {0, -20}, {0, 20}},
-                                     {{-20, 0}, {20, 0}, {0, 20}},  {{0, -20}, {20, 0}, {0, 20}},
+    static const Point sets[5][3] = {{{-20, 0}, {0, -20}, {20, 0}},
+                                     {{-20, 0}, {0, -20}, {0, 20}},
+                                     {{-20, 0}, {20, 0}, {0, 20}},
+                                     {{0, -20}, {20, 0}, {0, 20}},
                                      {{0, -20}, {20, 0}, {-20, 0}}};
     int tt = static_cast<int>(t % 1500), phase = tt / 375, f = tt % 375;
     Pen thick{true, toColorRef(0xFFFFFF), 5, LineStyle::Solid};
@@ -299,9 +302,8 @@ void Renderer::refreshLock() {
 
 int32_t Renderer::lockButtonHit(uint32_t id) {
   ClientState& s = p_.state;
-  const LockObjectBody* lock = objectType(s, id) == static_cast<int32_t>(ObjectType::LockObject)
-                                   ? bodyOf<LockObjectBody>(s, id)
-                                   : nullptr;
+  const LockObjectBody* lock =
+      objectType(s, id) == static_cast<int32_t>(ObjectType::LockObject) ? bodyOf<LockObjectBody>(s, id) : nullptr;
   if (!lock || !isValidId(lock->unlockText)) return -1;
   const ViewRect& v = s.viewRect;
   int64_t w = v.right - v.left, h = v.bottom - v.top, cx = w / 2, cy = h / 2;
@@ -343,8 +345,8 @@ int Renderer::leaveLock(uint32_t target, int reason) {
   }
   if (isValidId(event)) sendEvent(p_, event, lockId, nullptr, 0);
   int32_t nextType = isValidId(next) ? objectType(s, next) : -1;
-  if (nextType != static_cast<int32_t>(ObjectType::PasswordPrompt) && nextType != static_cast<int32_t>(ObjectType::Popup) &&
-      nextType != static_cast<int32_t>(ObjectType::LockObject))
+  if (nextType != static_cast<int32_t>(ObjectType::PasswordPrompt) &&
+      nextType != static_cast<int32_t>(ObjectType::Popup) && nextType != static_cast<int32_t>(ObjectType::LockObject))
     s.lockImage.reset();
   if (isValidId(next) && display_) display_->goToScreen(next);
   return 0;

@@ -76,7 +76,7 @@ class Renderer : public DisplayRenderer {
     dimmedLock_ = PixelBuffer{};
     dimmedFrom_ = nullptr;
   }
-  PixelBuffer dimmedLock_;  // the lock screen's dimmed background...
+  PixelBuffer dimmedLock_;                   // the lock screen's dimmed background...
   const PixelBuffer* dimmedFrom_ = nullptr;  // ...made from this frozen display
   PixelBuffer lastFrame_;
 };

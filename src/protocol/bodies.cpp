@@ -17,10 +17,8 @@ bool objectTypeHasBody(uint32_t type) {
     case ObjectType::Popup:
     case ObjectType::LockObject:
     case ObjectType::JpegPicture:
-    case ObjectType::Canvas:
-      return true;
-    default:
-      return false;
+    case ObjectType::Canvas: return true;
+    default: return false;
   }
 }
 

@@ -115,9 +115,9 @@ bool parseGauge(WireReader& r, GaugeBody& b) {
 bool parsePasswordPrompt(WireReader& r, PasswordPromptBody& b) {
   const uint8_t* password = nullptr;
   if (!(r.u16(b.options) && r.u16(b.allowedChars) && r.skip(1) && r.u8(b.maxLength) && r.skip(1) &&
-        r.u24(b.titleText) && r.u24(b.labelText) && r.u24(b.submitEvent) && r.u24(b.cancelEvent) &&
-        r.u24(b.okEvent) && r.u24(b.errorEvent) && r.u24(b.nextScreen) && r.u24(b.errorScreen) &&
-        r.u8(b.passwordLength) && r.bytes(b.passwordLength, password)))
+        r.u24(b.titleText) && r.u24(b.labelText) && r.u24(b.submitEvent) && r.u24(b.cancelEvent) && r.u24(b.okEvent) &&
+        r.u24(b.errorEvent) && r.u24(b.nextScreen) && r.u24(b.errorScreen) && r.u8(b.passwordLength) &&
+        r.bytes(b.passwordLength, password)))
     return false;
   b.password.assign(reinterpret_cast<const char*>(password), b.passwordLength);
   return true;
@@ -143,9 +143,13 @@ size_t canvasOpLength(const uint8_t* pos, size_t avail) {
   size_t len = 0;
   switch (pos[0]) {
     case 0x00: len = 1; break;
-    case 0x01: case 0x02: len = 3; break;
-    case 0x03: case 0x04: case 0x05: len = 4; break;
-    case 0x06: case 0x07: len = 2; break;
+    case 0x01:
+    case 0x02: len = 3; break;
+    case 0x03:
+    case 0x04:
+    case 0x05: len = 4; break;
+    case 0x06:
+    case 0x07: len = 2; break;
     case 0x20: len = 8; break;
     case 0x21: {
       if (avail <= 5) return 0;
@@ -279,7 +283,8 @@ int decodePart(Protocol& p, uint16_t type, WireReader& r) {
   }
 
   if (type == MessageType::OBJECT_PART || type == MessageType::OBJECT_LAST_PART)
-    return storeElementPart(p, s.pObjList, id, offset, bytes, n, type == MessageType::OBJECT_LAST_PART, decodeObjectBody);
+    return storeElementPart(p, s.pObjList, id, offset, bytes, n, type == MessageType::OBJECT_LAST_PART,
+                            decodeObjectBody);
   return storeElementPart(p, s.pVarList, id, offset, bytes, n, type == MessageType::VARIABLE_LAST_PART,
                           decodeVariableBody);
 }
@@ -404,8 +409,8 @@ int decodeMessage(Protocol& p, const uint8_t* bytes, size_t length) {
     case MessageType::INFO: {
       uint8_t info[3];
       uint32_t objects = 0, texts = 0, variables = 0, home = 0;
-      if (!(r.u8(info[0]) && r.u8(info[1]) && r.u8(info[2]) && r.u24(objects) && r.u24(texts) &&
-            r.u24(variables) && r.u24(home)))
+      if (!(r.u8(info[0]) && r.u8(info[1]) && r.u8(info[2]) && r.u24(objects) && r.u24(texts) && r.u24(variables) &&
+            r.u24(home)))
         return 1;
       std::memcpy(s.infoBytes, info, 3);
       // The tables keep the sizes they were allocated with; lookups go by those.

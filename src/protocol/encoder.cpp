@@ -62,7 +62,8 @@ struct BodyWriter {
     w.u16(b.options).u16(b.allowedChars).u8(0).u8(b.maxLength).u8(0);
     w.u24(b.titleText).u24(b.labelText).u24(b.submitEvent).u24(b.cancelEvent).u24(b.okEvent).u24(b.errorEvent);
     w.u24(b.nextScreen).u24(b.errorScreen);
-    w.u8(static_cast<uint32_t>(b.password.size())).bytes(reinterpret_cast<const uint8_t*>(b.password.data()), b.password.size());
+    w.u8(static_cast<uint32_t>(b.password.size()))
+        .bytes(reinterpret_cast<const uint8_t*>(b.password.data()), b.password.size());
   }
   void operator()(const PopupBody& b) {
     w.u24(b.titleText).u24(b.messageText).u24(b.iconId).u8(static_cast<uint32_t>(b.buttons.size()));

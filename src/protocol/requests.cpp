@@ -37,9 +37,7 @@ int requestTable(Protocol& p, uint16_t type, uint32_t count) {
   return sendBuilt(p, buf, at);
 }
 
-uint32_t nextRequestCounter(ClientState& s) {
-  return std::atomic_ref<uint32_t>(s.requestCounter).fetch_add(1) + 1;
-}
+uint32_t nextRequestCounter(ClientState& s) { return std::atomic_ref<uint32_t>(s.requestCounter).fetch_add(1) + 1; }
 
 int requestInfo(Protocol& p) {
   std::atomic_ref<uint8_t> received(p.state.infoReceived);

@@ -130,7 +130,8 @@ bool ConnectionManager::handleAppMessage(const AppMessage& m) {
       status().set({ConnectionPhase::Scanning});
       flow_.scanForDevices();
       // A scan that failed says why (no adapter, Bluetooth off, no BlueZ).
-      if (status().current().phase == ConnectionPhase::Scanning) status().set({ConnectionPhase::Idle, flow_.lastScanFailure()});
+      if (status().current().phase == ConnectionPhase::Scanning)
+        status().set({ConnectionPhase::Idle, flow_.lastScanFailure()});
       statusText("");
       return true;
     case AppMessageType::CONNECT:

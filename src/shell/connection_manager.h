@@ -80,8 +80,8 @@ class ConnectionManager {
   // Worker only.
   uint64_t stopsSeen_ = 0;
   bool linkUp_ = false;
-  uint64_t number_ = 0;      // the open link connection's number
-  bool resumed_ = false;     // the open connection is a reconnection attempt
+  uint64_t number_ = 0;   // the open link connection's number
+  bool resumed_ = false;  // the open connection is a reconnection attempt
   bool reconnecting_ = false;
   uint32_t attempt_ = 0;
   uint32_t dueTick_ = 0;

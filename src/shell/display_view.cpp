@@ -27,8 +27,7 @@ ViewRect viewFor(const Box& box, double ratio) {
   return v;
 }
 
-std::optional<std::pair<uint32_t, uint32_t>> viewPixelAt(const Box& box, const ViewRect& view, double x,
-                                                         double y) {
+std::optional<std::pair<uint32_t, uint32_t>> viewPixelAt(const Box& box, const ViewRect& view, double x, double y) {
   if (box.width <= 0 || box.height <= 0) return std::nullopt;
   // The view may not yet have the box's size (a resize waiting for its
   // redraw): the point is scaled to the view the device was drawn for.

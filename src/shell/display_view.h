@@ -32,8 +32,7 @@ ViewRect viewFor(const Box& box, double ratio);
 
 // A point of the area to a pixel of the view; nothing when it falls outside
 // the view (its last column and row are outside, as they always were).
-std::optional<std::pair<uint32_t, uint32_t>> viewPixelAt(const Box& box, const ViewRect& view, double x,
-                                                         double y);
+std::optional<std::pair<uint32_t, uint32_t>> viewPixelAt(const Box& box, const ViewRect& view, double x, double y);
 
 // A target's rectangle in the area.
 Box targetBox(const Box& box, const DisplayTarget& target);

@@ -58,7 +58,8 @@ TEST(Binding, RefusalsNameWhatWasMissing) {
   std::string error;
   EXPECT_FALSE(bindWarble("libno-such-warble.so", w, error));
   // The loader's own reason follows.
-  EXPECT_EQ(error.rfind("Bluetooth DLL library not found (libno-such-warble.so): libno-such-warble.so: cannot open", 0), 0u)
+  EXPECT_EQ(error.rfind("Bluetooth DLL library not found (libno-such-warble.so): libno-such-warble.so: cannot open", 0),
+            0u)
       << error;
   EXPECT_FALSE(bindWarble("libm.so.6", w, error));  // a library without the API
   EXPECT_EQ(error, "ERROR: Warble unknown function warble_lib_version");
@@ -73,7 +74,8 @@ TEST(Binding, ABareNameFindsTheProgramsOwnLibrary) {
   ASSERT_TRUE(bindWarble("okt-warble-emulator", w, error)) << error;
   unbindWarble(w);
   EXPECT_FALSE(bindWarble("okt-no-such-warble", w, error));
-  EXPECT_EQ(error.rfind("Bluetooth DLL library not found (okt-no-such-warble): libokt-no-such-warble.so", 0), 0u) << error;
+  EXPECT_EQ(error.rfind("Bluetooth DLL library not found (okt-no-such-warble): libokt-no-such-warble.so", 0), 0u)
+      << error;
 }
 
 TEST(Binding, TheScanErrorHandlerIsOptional) {

@@ -5,14 +5,14 @@
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "ble/binding.h"
 #include "ble/link.h"
-#include "shell/connection_manager.h"
 #include "platform/tick.h"
+#include "shell/connection_manager.h"
 #include "support/fake_bluez_bus.h"
 #include "support/log_capture.h"
 #include "support/scripted_host.h"
@@ -234,12 +234,21 @@ INSTANTIATE_TEST_SUITE_P(
     Injected, QtBleFailures,
     ::testing::Values(
         Failure{"ConnectRefused", {"--fail", "Connect"}, 1, {100, 200, 1000}, "ERROR Cannot connect"},
-        Failure{"NoDataCharacteristic", {"--omit", kOktDataUuid}, 1, {100, 200, 300, 1000},
+        Failure{"NoDataCharacteristic",
+                {"--omit", kOktDataUuid},
+                1,
+                {100, 200, 300, 1000},
                 "OKT (Operator Kiosk Transport) service not found"},
-        Failure{"DataReadFails", {"--fail", "ReadValue:dadae006"}, 1, {100, 200, 300, 1000},
+        Failure{"DataReadFails",
+                {"--fail", "ReadValue:dadae006"},
+                1,
+                {100, 200, 300, 1000},
                 "OKT (Operator Kiosk Transport) service not found"},
         Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, "Cannot subscribe to Data char"},
-        Failure{"SubscribeFails", {"--fail", "StartNotify"}, 1, {100, 200, 300, 400, 1000},
+        Failure{"SubscribeFails",
+                {"--fail", "StartNotify"},
+                1,
+                {100, 200, 300, 400, 1000},
                 "Cannot subscribe to Data char"},
         Failure{"NoModelNumber", {"--omit", "00002a24-0000-1000-8000-00805f9b34fb"}, 0, kWhole, "Model Number: \n"},
         Failure{"ManufacturerReadFails", {"--fail", "ReadValue:00002a29"}, 0, kWhole, "Manufacturer: \n"}),
@@ -319,7 +328,8 @@ TEST_P(QtBleHung, CallsEndTheLinkAndTheClientReconnects) {
   link->linkClose();
   // After the unanswered call the stack was told to disconnect; nothing else went to it.
   std::string calls = bus->calls();
-  size_t hung = write ? calls.find("WriteValue") : calls.find("ReadValue", calls.find(connect, calls.find(connect) + 1));
+  size_t hung =
+      write ? calls.find("WriteValue") : calls.find("ReadValue", calls.find(connect, calls.find(connect) + 1));
   ASSERT_NE(hung, std::string::npos) << calls;
   size_t end = calls.find("\n", hung);
   size_t disconnect = calls.find("Disconnect /org/bluez", hung);
@@ -335,8 +345,8 @@ INSTANTIATE_TEST_SUITE_P(UnansweredCalls, QtBleHung, ::testing::Values(true, fal
 TEST_F(QtBle, TheWindowlessClientDrawsTheHomeMenuOverBlueZ) {
   start({"--known"});
   std::string out = "/tmp/okt-qt-render-" + std::to_string(getpid());
-  std::string command = std::string("QT_QPA_PLATFORM=offscreen ") + OKT_RENDER + " --ble-library libokt-warble-qt.so --out " +
-                        out + " > " + out + ".log 2>&1";
+  std::string command = std::string("QT_QPA_PLATFORM=offscreen ") + OKT_RENDER +
+                        " --ble-library libokt-warble-qt.so --out " + out + " > " + out + ".log 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << std::ifstream(out + ".log").rdbuf();
   std::ifstream picture(out + "/home.png");
   EXPECT_TRUE(picture.good());

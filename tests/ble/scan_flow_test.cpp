@@ -57,15 +57,14 @@ TEST_P(ScanFlow, FailuresAndQuietScansAreReported) {
   unbindWarble(w);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Libraries, ScanFlow,
-    ::testing::Values(ScanCase{"DevicesFound", false, false, 0, {}, true},
-                      // The failure ends the scan.
-                      ScanCase{"AdapterOff", false, true, 1, {"Bluetooth is turned off"}, false},
-                      ScanCase{"OlderLibraryDevicesFound", true, false, 0, {}, true},
-                      // The older library is silent: after a quiet while we say what may be wrong.
-                      ScanCase{"OlderLibraryAdapterOff", true, true, 0, {kNoDevicesFound}, false}),
-    [](const ::testing::TestParamInfo<ScanCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Libraries, ScanFlow,
+                         ::testing::Values(ScanCase{"DevicesFound", false, false, 0, {}, true},
+                                           // The failure ends the scan.
+                                           ScanCase{"AdapterOff", false, true, 1, {"Bluetooth is turned off"}, false},
+                                           ScanCase{"OlderLibraryDevicesFound", true, false, 0, {}, true},
+                                           // The older library is silent: after a quiet while we say what may be wrong.
+                                           ScanCase{"OlderLibraryAdapterOff", true, true, 0, {kNoDevicesFound}, false}),
+                         [](const ::testing::TestParamInfo<ScanCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace okt

@@ -30,9 +30,8 @@ std::vector<uint8_t> bytes(std::initializer_list<int> b) { return std::vector<ui
 class CaptureFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    path = (fs::temp_directory_path() /
-            ("okt-capture-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".btsnoop"))
+    path = (fs::temp_directory_path() / ("okt-capture-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".btsnoop"))
                .string();
   }
   void TearDown() override { fs::remove(path); }
@@ -177,18 +176,36 @@ TEST(CaptureReader, HostileFilesAreRefusedNamingFileAndRecord) {
       {"header cut", [](auto& f) { f.resize(12); }, "x.btsnoop: the btsnoop header is cut short"},
       {"version 2", [](auto& f) { f[11] = 2; }, "version 2, only version 1"},
       {"another datalink", [](auto& f) { f[15] = 0xE9; }, "datalink 1001, only HCI UART"},
-      {"record header cut", [](auto& f) { f.resize(f.size() + 10, 0); }, "x.btsnoop: record 5: cut short: its header needs 24 bytes, 10 are left"},
-      {"last record cut", [](auto& f) { f.resize(f.size() - 3); }, "x.btsnoop: record 4: cut short: it says 21 bytes, 18 are left"},
-      {"huge length", [&](auto& f) { putU32(f.data() + at(f, 3) + 4, 0xFFFFFFF0); putU32(f.data() + at(f, 3), 0xFFFFFFF0); },
+      {"record header cut", [](auto& f) { f.resize(f.size() + 10, 0); },
+       "x.btsnoop: record 5: cut short: its header needs 24 bytes, 10 are left"},
+      {"last record cut", [](auto& f) { f.resize(f.size() - 3); },
+       "x.btsnoop: record 4: cut short: it says 21 bytes, 18 are left"},
+      {"huge length",
+       [&](auto& f) {
+         putU32(f.data() + at(f, 3) + 4, 0xFFFFFFF0);
+         putU32(f.data() + at(f, 3), 0xFFFFFFF0);
+       },
        "x.btsnoop: record 3: its length, 4294967280 bytes, is more than any HCI packet"},
-      {"snapped packet", [&](auto& f) { putU32(f.data() + at(f, 3), 40); }, "x.btsnoop: record 3: the packet was cut when captured (18 of 40 bytes)"},
-      {"ACL length", [&](auto& f) { f[at(f, 3) + recordHeader + 3] = 99; }, "x.btsnoop: record 3: the ACL packet says 99 bytes, the record holds 13"},
-      {"L2CAP length", [&](auto& f) { f[at(f, 3) + recordHeader + 5] = 2; }, "x.btsnoop: record 3: the L2CAP frame says 2 bytes, the packet holds 9"},
-      {"unknown handle", [&](auto& f) { f[at(f, 4) + recordHeader + 10] = 0x99; }, "x.btsnoop: record 4: ATT handle 0x0099 is not one of an OKT capture's"},
-      {"a notification sent by us", [&](auto& f) { f[at(f, 4) + 11] = 0; }, "x.btsnoop: record 4: a notification sent by the client"},
-      {"unknown packet type", [&](auto& f) { f[at(f, 3) + recordHeader] = 7; }, "x.btsnoop: record 3: unknown HCI packet type 0x07"},
-      {"event length", [&](auto& f) { f[at(f, 1) + recordHeader + 2] = 200; }, "x.btsnoop: record 1: the HCI event says 200 bytes"},
-      {"empty record", [&](auto& f) { f.resize(at(f, 4)); f.resize(f.size() + recordHeader, 0); }, "x.btsnoop: record 4: an empty record"},
+      {"snapped packet", [&](auto& f) { putU32(f.data() + at(f, 3), 40); },
+       "x.btsnoop: record 3: the packet was cut when captured (18 of 40 bytes)"},
+      {"ACL length", [&](auto& f) { f[at(f, 3) + recordHeader + 3] = 99; },
+       "x.btsnoop: record 3: the ACL packet says 99 bytes, the record holds 13"},
+      {"L2CAP length", [&](auto& f) { f[at(f, 3) + recordHeader + 5] = 2; },
+       "x.btsnoop: record 3: the L2CAP frame says 2 bytes, the packet holds 9"},
+      {"unknown handle", [&](auto& f) { f[at(f, 4) + recordHeader + 10] = 0x99; },
+       "x.btsnoop: record 4: ATT handle 0x0099 is not one of an OKT capture's"},
+      {"a notification sent by us", [&](auto& f) { f[at(f, 4) + 11] = 0; },
+       "x.btsnoop: record 4: a notification sent by the client"},
+      {"unknown packet type", [&](auto& f) { f[at(f, 3) + recordHeader] = 7; },
+       "x.btsnoop: record 3: unknown HCI packet type 0x07"},
+      {"event length", [&](auto& f) { f[at(f, 1) + recordHeader + 2] = 200; },
+       "x.btsnoop: record 1: the HCI event says 200 bytes"},
+      {"empty record",
+       [&](auto& f) {
+         f.resize(at(f, 4));
+         f.resize(f.size() + recordHeader, 0);
+       },
+       "x.btsnoop: record 4: an empty record"},
   };
   const std::vector<uint8_t> valid = fileOf(validRecords());
   Capture c;
@@ -210,8 +227,8 @@ TEST(CaptureReader, HostileFilesAreRefusedNamingFileAndRecord) {
 
 TEST(CaptureReader, OtherTrafficIsPassedOver) {
   std::vector<Record> r = validRecords();
-  r.push_back({kUnixEpochUs, 0, bytes({0x01, 0x03, 0x0C, 0x00})});                    // an HCI command
-  r.push_back({kUnixEpochUs, 0, attPacket(bytes({0x02, 0x17, 0x00}))});             // MTU exchange
+  r.push_back({kUnixEpochUs, 0, bytes({0x01, 0x03, 0x0C, 0x00})});       // an HCI command
+  r.push_back({kUnixEpochUs, 0, attPacket(bytes({0x02, 0x17, 0x00}))});  // MTU exchange
   std::vector<uint8_t> signalling = attPacket(bytes({0x12, 0x01, 0x04, 0x00}));
   signalling[7] = 0x05;  // the L2CAP signalling channel
   r.push_back({kUnixEpochUs, 0, signalling});
@@ -314,8 +331,9 @@ TEST(Replay, RequestsAreAnsweredAsInTheCaptureWhateverTheirCounter) {
   e.handleRequest(unknown.data(), unknown.size(), 3000);
   e.advance(4000);
   EXPECT_TRUE(e.takeNotifications().empty());
-  EXPECT_NE(log.text().find("Replay: the capture never saw this request, nothing answers it: 0008000000050000070000000109"),
-            std::string::npos)
+  EXPECT_NE(
+      log.text().find("Replay: the capture never saw this request, nothing answers it: 0008000000050000070000000109"),
+      std::string::npos)
       << log.text();
 }
 
@@ -335,7 +353,8 @@ TEST(Replay, CapturesThatCannotBePlayedAreRefused) {
 }
 
 TEST(Replay, ADeviceFileThatIsACaptureLoadsAsOne) {
-  std::string path = (std::filesystem::temp_directory_path() / ("okt-replay-" + std::to_string(::getpid()) + ".dev")).string();
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("okt-replay-" + std::to_string(::getpid()) + ".dev")).string();
   {
     std::string error;
     auto w = capture::CaptureWriter::create(path, error);

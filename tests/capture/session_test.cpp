@@ -96,7 +96,8 @@ TEST_F(RecordedSession, TsharkDecodesEveryMessageTheClientReceived) {
   ASSERT_GT(logged[12], 0);  // OBJECT_LAST_PART: pictures came in parts
 
   std::map<int, int> decoded;
-  std::istringstream types(tshark(dir / "demo.btsnoop", "-Y okt.messageType -T fields -e okt.messageType", dir / "types.txt"));
+  std::istringstream types(
+      tshark(dir / "demo.btsnoop", "-Y okt.messageType -T fields -e okt.messageType", dir / "types.txt"));
   for (std::string line; std::getline(types, line);)
     if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) ++decoded[std::stoi(line)];
   EXPECT_EQ(decoded, logged);
@@ -141,7 +142,8 @@ TEST_F(HostileCapture, ReplayRefusesItNamingFileAndRecord) {
     SCOPED_TRACE(c.name);
     fs::path path = dir / c.name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(c.bytes.data()), c.bytes.size());
-    EXPECT_NE(run(std::string(OKT_RENDER) + " --replay " + path.string() + " --out " + dir.string(), dir / "log.txt"), 0);
+    EXPECT_NE(run(std::string(OKT_RENDER) + " --replay " + path.string() + " --out " + dir.string(), dir / "log.txt"),
+              0);
     std::string log = readFile(dir / "log.txt");
     EXPECT_NE(log.find(c.why), std::string::npos) << log;
   }
@@ -151,14 +153,14 @@ TEST_F(HostileCapture, TheDissectorMarksMalformedMessagesWithoutLuaErrors) {
   if (!haveTshark()) GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): dissector not tested";
   using Bytes = std::vector<uint8_t>;
   const Bytes faulty[] = {
-      {0, 1, 0, 0, 0, 1, 1, 0},                                 // INFO cut short
+      {0, 1, 0, 0, 0, 1, 1, 0},  // INFO cut short
       {0, 3, 0, 0, 0, 2, 0, 0, 1, 0, 0, 3, 0, 1, 0xFF, 0x10, 0x00, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2},
       {0, 3, 0, 0, 0, 3, 0, 0, 2, 0, 0, 16, 0x99, 0},           // canvas op 0x99
       {0, 3, 0, 0, 0, 4, 0, 0, 3, 0, 0, 4},                     // object type 4 has no layout
       {0, 7, 0, 0, 0, 5},                                       // a type the client ignores
       {0, 12, 0, 0, 0, 6, 0, 0, 9, 0xFF, 0xFF, 0x88, 1, 2, 3},  // last part at offset 65535, fewer bytes than n
       {0, 4, 0, 0, 0, 7, 0, 0, 1, 0, 0, 8, 2, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF},
-      {0},                                                      // not even a type
+      {0},                                                        // not even a type
       {0, 2, 0, 0, 0, 8, 0, 0, 1, 'n', 'o', ' ', 'e', 'n', 'd'},  // a text without its zero
   };
   std::string error;

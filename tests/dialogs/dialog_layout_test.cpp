@@ -74,23 +74,27 @@ std::vector<Kind> everyKind() {
   };
   return {
       {"number S32", editor(EditorKind::Number, VariableType::S32, 0x80000000)},
-      {"number refusing", [n = editor(EditorKind::Number, VariableType::U16, 1)] {
+      {"number refusing",
+       [n = editor(EditorKind::Number, VariableType::U16, 1)] {
          auto d = n();
          auto* e = static_cast<EditorDialog*>(d.get());
          e->field(0)->setText("abc");
          e->okButton()->click();  // the word about it shows under the field
          return d;
        }},
-      {"text", editor(EditorKind::Text, VariableType::STRING, 0, [](EditorRecord& r) { r.text = "Kitchen, north wall"; })},
+      {"text",
+       editor(EditorKind::Text, VariableType::STRING, 0, [](EditorRecord& r) { r.text = "Kitchen, north wall"; })},
       {"slider S32", editor(EditorKind::Slider, VariableType::S32, 0x80000000,
                             [](EditorRecord& r) { r.minimum = 0x80000000, r.maximum = 0x80000050; })},
       {"hour and minute", editor(EditorKind::HourMinute, VariableType::HOUR_MINUTE, packHourMinute(23, 59))},
       {"time", editor(EditorKind::Time, VariableType::TIME, packThree(23, 59, 59))},
       {"date", editor(EditorKind::Date, VariableType::DATE, packThree(31, 12, 99))},
-      {"list", editor(EditorKind::List, VariableType::LIST, 1, [](EditorRecord& r) {
-         r.choices = {"Eco", "Comfort", "Boost for the first hour after a cold start", "Off", "Holiday", "Frost guard",
-                      "Manual", "Night"};
-       })},
+      {"list", editor(EditorKind::List, VariableType::LIST, 1,
+                      [](EditorRecord& r) {
+                        r.choices = {"Eco",    "Comfort", "Boost for the first hour after a cold start",
+                                     "Off",    "Holiday", "Frost guard",
+                                     "Manual", "Night"};
+                      })},
       {"weekdays", editor(EditorKind::Weekday, VariableType::WEEKDAYS, 0x41)},
       {"password", password(0x00, 0)},
       {"password with Cancel", password(0x10, 0)},
@@ -120,9 +124,8 @@ TEST_P(Layout, NothingOverlapsOrIsCut) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scales, Layout, ::testing::Values(1, 2), [](const auto& info) {
-  return std::to_string(info.param * 100) + "percent";
-});
+INSTANTIATE_TEST_SUITE_P(Scales, Layout, ::testing::Values(1, 2),
+                         [](const auto& info) { return std::to_string(info.param * 100) + "percent"; });
 
 // The large case is really larger: every dialog widens with its font, and
 // all but the pop-up without buttons (its message has a pixel size) grow taller.

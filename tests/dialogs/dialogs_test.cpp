@@ -43,7 +43,7 @@ TEST_F(Dialogs, EditorCaptionsAndFallbacks) {
   EXPECT_EQ(buildEditorTemplate(p.state, 1).caption, u"Modify: Speed");
   EXPECT_EQ(buildEditorTemplate(p.state, 2).caption, u"Modify: Température");
   EXPECT_EQ(buildEditorTemplate(p.state, 0xFFFFFF).caption, u"Modify variable");
-  EXPECT_EQ(buildEditorTemplate(p.state, 9).caption, u"Modify variable");  // not arrived
+  EXPECT_EQ(buildEditorTemplate(p.state, 9).caption, u"Modify variable");    // not arrived
   EXPECT_EQ(buildEditorTemplate(p.state, 3).caption.size(), kCaptionUnits);  // cut
   EXPECT_EQ(buildPasswordTemplate(p.state, 0xFFFFFF).caption, u"Password");
   EXPECT_EQ(buildPasswordTemplate(p.state, 1).caption, u"Speed");
@@ -56,17 +56,13 @@ TEST(Utf16, MalformedSequencesShowAsReplacements) {
     const char* utf8;
     std::u16string units;
   } cases[] = {
-      {"\xF0\x9F\x98\x80", u"\U0001F600"},  // a pair
-      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},  // the last character
-      {"\xEF\xBF\xBF", u"\uFFFF"},
-      {"\xED\xA0\x80", u"\uFFFD"},           // a surrogate written as a character
-      {"\xED\xBF\xBF", u"\uFFFD"},
-      {"\xC0\xAF", u"\uFFFD"},                // '/' overlong
-      {"\xE0\x80\xAF", u"\uFFFD"},
-      {"\xF0\x80\x80\xAF", u"\uFFFD"},
-      {"\xF4\x90\x80\x80", u"\uFFFD"},       // past U+10FFFF
-      {"\xF7\xBF\xBF\xBF", u"\uFFFD"},
-      {"\xE2\x82", u"\uFFFD\uFFFD"},          // cut short
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},                               // a pair
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},                               // the last character
+      {"\xEF\xBF\xBF", u"\uFFFF"},         {"\xED\xA0\x80", u"\uFFFD"},  // a surrogate written as a character
+      {"\xED\xBF\xBF", u"\uFFFD"},         {"\xC0\xAF", u"\uFFFD"},      // '/' overlong
+      {"\xE0\x80\xAF", u"\uFFFD"},         {"\xF0\x80\x80\xAF", u"\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD"},                                     // past U+10FFFF
+      {"\xF7\xBF\xBF\xBF", u"\uFFFD"},     {"\xE2\x82", u"\uFFFD\uFFFD"},  // cut short
   };
   for (const auto& c : cases) EXPECT_EQ(toUtf16(c.utf8, kCaptionUnits), c.units) << c.utf8;
   EXPECT_EQ(toUtf16("a\xF0\x9F\x98\x80", 2), u"a");  // never cut inside a pair
@@ -84,7 +80,7 @@ TEST_F(Dialogs, TemplateBytesAlignEachItem) {
   EXPECT_EQ(b[item], 0x01);  // OK: BS_DEFPUSHBUTTON
   EXPECT_EQ(b[item + 3], 0x50);
   EXPECT_EQ(b[item + 8], 190);
-  EXPECT_EQ(b[item + 16], 1);  // id
+  EXPECT_EQ(b[item + 16], 1);                          // id
   test::decode(p, test::textMessage(2, "012345678"));  // 9 characters: the OK item moves to the next boundary
   Bytes c = buildPasswordTemplate(p.state, 2).bytes();
   EXPECT_EQ(c[40], 0);  // padding
@@ -99,10 +95,11 @@ TEST_F(Dialogs, EditorsByTypeAndRange) {
     uint32_t min, max;
     EditorKind kind;
   };
-  for (Case c : {Case{VariableType::U8, 0, 10, EditorKind::Slider}, Case{VariableType::U8, 0, 99, EditorKind::Slider},
-                 Case{VariableType::U8, 0, 100, EditorKind::Number}, Case{VariableType::S16, 0xFFFFFFF6, 10, EditorKind::Slider},
-                 Case{VariableType::STRING, 0, 0, EditorKind::Text}, Case{VariableType::DATE, 0, 0, EditorKind::Date},
-                 Case{VariableType::LIST, 0, 3, EditorKind::List}, Case{VariableType::NONE, 0, 0, EditorKind::None}})
+  for (Case c :
+       {Case{VariableType::U8, 0, 10, EditorKind::Slider}, Case{VariableType::U8, 0, 99, EditorKind::Slider},
+        Case{VariableType::U8, 0, 100, EditorKind::Number}, Case{VariableType::S16, 0xFFFFFFF6, 10, EditorKind::Slider},
+        Case{VariableType::STRING, 0, 0, EditorKind::Text}, Case{VariableType::DATE, 0, 0, EditorKind::Date},
+        Case{VariableType::LIST, 0, 3, EditorKind::List}, Case{VariableType::NONE, 0, 0, EditorKind::None}})
     EXPECT_EQ(editorFor(c.type, c.min, c.max), c.kind) << c.type;
   struct Slider {
     uint16_t type;
@@ -133,9 +130,8 @@ TEST(Numbers, WholeNumbersOnlyInAnyOfTheAcceptedForms) {
     std::optional<int64_t> n;
   };
   const Case cases[] = {
-      {"0x1F", 31},  {"017", 15},    {"-5", -5},   {" 42 ", 42},           {"-0x80", -128},
-      {"+7", 7},     {"abc", {}},    {"12abc", {}}, {"", {}},              {"  ", {}},
-      {"0x", {}},    {"089", {}},    {"1 2", {}},  {"99999999999999999999", {}},
+      {"0x1F", 31},  {"017", 15}, {"-5", -5}, {" 42 ", 42}, {"-0x80", -128}, {"+7", 7},   {"abc", {}},
+      {"12abc", {}}, {"", {}},    {"  ", {}}, {"0x", {}},   {"089", {}},     {"1 2", {}}, {"99999999999999999999", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(parseNumber(c.text), c.n) << '"' << c.text << '"';
 }
@@ -149,10 +145,12 @@ TEST(Numbers, SignedTypesReadAndWriteTheirWidth) {
     int64_t shown;
   };
   const Case cases[] = {
-      {VariableType::S8, 0x80, -128},         {VariableType::S8, 0xFF, -1},          {VariableType::S8, 0x00, 0},
-      {VariableType::S8, 0x7F, 127},          {VariableType::S8, 0xFB, -5},          {VariableType::S16, 0x8000, -32768},
-      {VariableType::S16, 0x7FFF, 32767},     {VariableType::S32, 0x80000000, INT32_MIN}, {VariableType::S32, 0xFFFFFF06, -250},
-      {VariableType::S32, 0x7FFFFFFF, INT32_MAX}, {VariableType::U8, 0xFF, 255},      {VariableType::U32, 0xFFFFFFFF, 4294967295},
+      {VariableType::S8, 0x80, -128},        {VariableType::S8, 0xFF, -1},
+      {VariableType::S8, 0x00, 0},           {VariableType::S8, 0x7F, 127},
+      {VariableType::S8, 0xFB, -5},          {VariableType::S16, 0x8000, -32768},
+      {VariableType::S16, 0x7FFF, 32767},    {VariableType::S32, 0x80000000, INT32_MIN},
+      {VariableType::S32, 0xFFFFFF06, -250}, {VariableType::S32, 0x7FFFFFFF, INT32_MAX},
+      {VariableType::U8, 0xFF, 255},         {VariableType::U32, 0xFFFFFFFF, 4294967295},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(numberShown(c.type, c.bits), c.shown) << c.type << " " << c.bits;
@@ -177,11 +175,48 @@ TEST_F(Dialogs, WrittenBytesOfEachEditor) {
     Bytes written;
   };
   const Case cases[] = {
-      {"U16 70000", VariableType::U16, {0, 0}, 0, 60000, EditorKind::Number, [](EditorRecord& r) { r.value = numberBits(VariableType::U16, 70000); }, {0x11, 0x70}},
-      {"TIME", VariableType::TIME, {0, 0, 0}, 0, 0, EditorKind::Time, [](EditorRecord& r) { r.value = packThree(12, 34, 56); }, {12, 34, 56}},
-      {"HOUR_MINUTE", VariableType::HOUR_MINUTE, {0, 0}, 0, 0, EditorKind::HourMinute, [](EditorRecord& r) { r.value = packHourMinute(300, 5); }, {0x2C, 0x05}},
-      {"WEEKDAYS", VariableType::WEEKDAYS, {0}, 0, 0, EditorKind::Weekday, [](EditorRecord& r) { r.value = weekdayBits({true, false, false, false, false, false, true}); }, {0x41}},
-      {"STRING", VariableType::STRING, {'x', 0}, 0, 0, EditorKind::Text, [](EditorRecord& r) { r.text = "abc"; }, {'a', 'b', 'c', 0}},
+      {"U16 70000",
+       VariableType::U16,
+       {0, 0},
+       0,
+       60000,
+       EditorKind::Number,
+       [](EditorRecord& r) { r.value = numberBits(VariableType::U16, 70000); },
+       {0x11, 0x70}},
+      {"TIME",
+       VariableType::TIME,
+       {0, 0, 0},
+       0,
+       0,
+       EditorKind::Time,
+       [](EditorRecord& r) { r.value = packThree(12, 34, 56); },
+       {12, 34, 56}},
+      {"HOUR_MINUTE",
+       VariableType::HOUR_MINUTE,
+       {0, 0},
+       0,
+       0,
+       EditorKind::HourMinute,
+       [](EditorRecord& r) { r.value = packHourMinute(300, 5); },
+       {0x2C, 0x05}},
+      {"WEEKDAYS",
+       VariableType::WEEKDAYS,
+       {0},
+       0,
+       0,
+       EditorKind::Weekday,
+       [](EditorRecord& r) {
+         r.value = weekdayBits({true, false, false, false, false, false, true});
+       },
+       {0x41}},
+      {"STRING",
+       VariableType::STRING,
+       {'x', 0},
+       0,
+       0,
+       EditorKind::Text,
+       [](EditorRecord& r) { r.text = "abc"; },
+       {'a', 'b', 'c', 0}},
       {"slider", VariableType::U8, {3}, 0, 10, EditorKind::Slider, [](EditorRecord& r) { r.value = 7; }, {7}},
   };
   uint32_t id = 0;
@@ -243,9 +278,9 @@ TEST(PasswordRules, AllowedCharacterClasses) {
     bool ok;
   };
   const Case cases[] = {
-      {0x20, "1234", true},  {0x20, "12a4", false}, {0xE0, "aB3", true},   {0xE0, "a-b", false},
-      {0x18, "#@", true},    {0x18, " !", true},    {0x18, "\xC3\xA9", true}, {0x10, " ", false},
-      {0x08, "#", false},    {0x00, "", true},      {0x40, "abc", true},   {0x80, "ABC", true},
+      {0x20, "1234", true}, {0x20, "12a4", false}, {0xE0, "aB3", true},      {0xE0, "a-b", false},
+      {0x18, "#@", true},   {0x18, " !", true},    {0x18, "\xC3\xA9", true}, {0x10, " ", false},
+      {0x08, "#", false},   {0x00, "", true},      {0x40, "abc", true},      {0x80, "ABC", true},
   };
   for (const Case& c : cases) EXPECT_EQ(passwordCharsAllowed(c.allowed, c.text), c.ok) << c.allowed << " " << c.text;
 }

@@ -10,8 +10,8 @@
 
 #include "dialogs/qt/dialogs.h"
 #include "dialogs/qt/qt_ui_host.h"
-#include "platform/tick.h"
 #include "dialogs/variable_writes.h"
+#include "platform/tick.h"
 #include "support/log_capture.h"
 #include "support/messages.h"
 
@@ -69,8 +69,20 @@ TEST_F(EditThroughTheDialog, NumbersShowAndWriteTheirTypesReading) {
       {"S8 127", VariableType::S8, {0x7F}, "127", "-1", {0xFF}, "-1"},
       {"S16 min", VariableType::S16, {0x80, 0x00}, "-32768", "32767", {0x7F, 0xFF}, "32767"},
       {"S16 max", VariableType::S16, {0x7F, 0xFF}, "32767", "-32768", {0x80, 0x00}, "-32768"},
-      {"S32 min", VariableType::S32, {0x80, 0, 0, 0}, "-2147483648", "2147483647", {0x7F, 0xFF, 0xFF, 0xFF}, "2147483647"},
-      {"S32 max", VariableType::S32, {0x7F, 0xFF, 0xFF, 0xFF}, "2147483647", "-2147483648", {0x80, 0, 0, 0}, "-2147483648"},
+      {"S32 min",
+       VariableType::S32,
+       {0x80, 0, 0, 0},
+       "-2147483648",
+       "2147483647",
+       {0x7F, 0xFF, 0xFF, 0xFF},
+       "2147483647"},
+      {"S32 max",
+       VariableType::S32,
+       {0x7F, 0xFF, 0xFF, 0xFF},
+       "2147483647",
+       "-2147483648",
+       {0x80, 0, 0, 0},
+       "-2147483648"},
       {"S32 -250", VariableType::S32, {0xFF, 0xFF, 0xFF, 0x06}, "-250", nullptr, {0xFF, 0xFF, 0xFF, 0x06}, "-250"},
       {"U32 max, hex", VariableType::U32, {0xFF, 0xFF, 0xFF, 0xFF}, "4294967295", "0x1F", {0, 0, 0, 0x1F}, "31"},
       {"U16 octal", VariableType::U16, {0, 88}, "88", "017", {0, 15}, "15"},
@@ -104,10 +116,29 @@ TEST_F(EditThroughTheDialog, SlidersRunOverSignedAndHighRanges) {
       {"S8 -5 kept", VariableType::S8, {0xFB}, 0xFFFFFFF6, 10, "Value: -5", {}, {0xFB}},
       {"S8 to min", VariableType::S8, {0xFB}, 0xFFFFFFF6, 10, "Value: -10", Qt::Key_Home, {0xF6}},
       {"S8 to max", VariableType::S8, {0xFB}, 0xFFFFFFF6, 10, "Value: 10", Qt::Key_End, {0x0A}},
-      {"S16 all negative", VariableType::S16, {0xFF, 0x9C}, static_cast<uint32_t>(-120), static_cast<uint32_t>(-30),
-       "Value: -30", Qt::Key_End, {0xFF, 0xE2}},
-      {"S32 lowest", VariableType::S32, {0x80, 0, 0, 5}, 0x80000000, 0x80000032, "Value: -2147483648", Qt::Key_Home, {0x80, 0, 0, 0}},
-      {"U32 highest", VariableType::U32, {0xFF, 0xFF, 0xFF, 0xF0}, 4294967200u, 4294967295u, "Value: 4294967295", Qt::Key_End,
+      {"S16 all negative",
+       VariableType::S16,
+       {0xFF, 0x9C},
+       static_cast<uint32_t>(-120),
+       static_cast<uint32_t>(-30),
+       "Value: -30",
+       Qt::Key_End,
+       {0xFF, 0xE2}},
+      {"S32 lowest",
+       VariableType::S32,
+       {0x80, 0, 0, 5},
+       0x80000000,
+       0x80000032,
+       "Value: -2147483648",
+       Qt::Key_Home,
+       {0x80, 0, 0, 0}},
+      {"U32 highest",
+       VariableType::U32,
+       {0xFF, 0xFF, 0xFF, 0xF0},
+       4294967200u,
+       4294967295u,
+       "Value: 4294967295",
+       Qt::Key_End,
        {0xFF, 0xFF, 0xFF, 0xFF}},
   };
   for (const Case& c : cases) {
@@ -405,7 +436,8 @@ TEST(QtUiHost, ClosedDialogsLetTheirCallersGoAtOnce) {
   poll.start(10);
   while (!closedWhileOpen) QApplication::processEvents(QEventLoop::AllEvents, 10);
   EXPECT_EQ(result.load(), kDialogCancel);
-  for (int i = 0; i < 20 && QApplication::activeModalWidget(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  for (int i = 0; i < 20 && QApplication::activeModalWidget(); ++i)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // and the dialog has gone from the screen
 
   client = ask();  // refused while not allowed: nothing shows

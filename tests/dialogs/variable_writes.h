@@ -24,7 +24,8 @@ struct VariableWrites {
   }
   VariableWrites(const VariableWrites&) = delete;
 
-  void variable(uint32_t id, uint16_t type, const Bytes& value, uint32_t min = 0, uint32_t max = 0, uint8_t access = 2) {
+  void variable(uint32_t id, uint16_t type, const Bytes& value, uint32_t min = 0, uint32_t max = 0,
+                uint8_t access = 2) {
     ASSERT_EQ(decode(p, variableMessage(id, variableBody(type, value, 0xFFFFFF, min, max, access))), 0);
   }
 

@@ -20,7 +20,8 @@ TEST(DeviceDescription, TheDemoDeviceLoadsWithEveryTypeInIt) {
   ASSERT_TRUE(loadDemoDevice(d, error)) << error;
   std::set<uint32_t> objectTypes;
   for (const ObjectDef& o : d.objects) objectTypes.insert(o.type);
-  for (uint32_t t : {1u, 2u, 3u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 15u, 16u}) EXPECT_TRUE(objectTypes.count(t)) << t;
+  for (uint32_t t : {1u, 2u, 3u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 15u, 16u})
+    EXPECT_TRUE(objectTypes.count(t)) << t;
   std::set<uint16_t> variableTypes;
   for (const VariableDef& v : d.variables) variableTypes.insert(v.desc.type);
   for (uint16_t t = 1; t <= 13; ++t) EXPECT_TRUE(variableTypes.count(t)) << t;
@@ -40,7 +41,9 @@ TEST(DeviceDescription, NamesIdsAndDefaultsResolve) {
       {"type": "GifPicture", "file": "pictures/tiny.gif"}
     ],
     "reactions": [{"event": "go", "actions": [{"set": "v", "value": {"selected": 0, "choices": ["hello"]}}]}]
-  })", d, error)) << error;
+  })",
+                    d, error))
+      << error;
   EXPECT_EQ(d.texts[2].id, 10u);
   EXPECT_EQ(d.textCount, 11u);
   EXPECT_EQ(d.objects[2].id, 6u);  // ids go on from the last one given
@@ -70,7 +73,8 @@ TEST(DeviceDescription, BrokenFilesAreRefusedNamingFileElementAndField) {
       {R"({"objects": [{"type": "Scren"}]})", "dev.json: objects[0]: field \"type\": unknown object type \"Scren\""},
       {R"({"objects": [{"name": "b", "type": "Button", "textId": "missing"}]})",
        "dev.json: objects[0] \"b\": field \"textId\": no text is named \"missing\""},
-      {R"({"objects": [{"type": "Button", "colour": 1}]})", "dev.json: objects[0]: field \"colour\": not a field of a Button"},
+      {R"({"objects": [{"type": "Button", "colour": 1}]})",
+       "dev.json: objects[0]: field \"colour\": not a field of a Button"},
       {R"({"objects": [{"type": "Screen", "children": [{"object": 9, "x": 0, "y": 0, "width": 1, "height": 1}]}]})",
        "dev.json: objects[0]: field \"children.object\": no object has id 9"},
       {R"({"objects": [{"type": "TextBox", "fontHeight": 70000}]})",
@@ -91,7 +95,8 @@ TEST(DeviceDescription, BrokenFilesAreRefusedNamingFileElementAndField) {
        "dev.json: objects[0]: field \"program[0].op\": unknown operation \"circle\""},
       {R"({"objects": [{"type": "Menu", "items": [{"text": 1}]}]})",
        "dev.json: objects[0]: field \"items[0].text\": unknown field of a menu item"},
-      {R"({"objects": [{"type": "Screen"}], "homeScreen": 3})", "dev.json: the description: field \"homeScreen\": no object has id 3"},
+      {R"({"objects": [{"type": "Screen"}], "homeScreen": 3})",
+       "dev.json: the description: field \"homeScreen\": no object has id 3"},
       {R"({"objects": [{"type": "Screen"}], "reactions": [{"event": 1, "actions": [{"jump": 1}]}]})",
        "dev.json: reactions[0]: field \"actions[0]\": unknown action"},
       {R"({"objects": [{"type": "Screen"}], "timers": [{"periodMs": 1, "actions": []}]})",

@@ -81,7 +81,8 @@ TEST(Emulator, PartsSentOutOfOrderStillAssemble) {
 
 TEST(Emulator, NotificationsAreNumberedAndNeverTooLong) {
   emu::Emulator e(demoWithLargeElements());
-  for (uint16_t type : {RequestType::GET_INFO, RequestType::GET_TEXTS, RequestType::GET_VARIABLES, RequestType::GET_OBJECTS}) {
+  for (uint16_t type :
+       {RequestType::GET_INFO, RequestType::GET_TEXTS, RequestType::GET_VARIABLES, RequestType::GET_OBJECTS}) {
     auto r = WireWriter().u16(type).u32(1).u24(0).u16(0).u24(0xFFFFFF).u16(0).take();
     e.handleRequest(r.data(), r.size(), 0);
   }

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "protocol/wire.h"
 #include "emulator/in_process_client.h"
+#include "protocol/wire.h"
 
 namespace okt {
 namespace {
@@ -27,12 +27,15 @@ struct Collector {
   }
 };
 
-std::vector<uint8_t> getAll(uint16_t type) { return WireWriter().u16(type).u32(1).u24(0).u16(0).u24(0xFFFFFF).u16(0).take(); }
+std::vector<uint8_t> getAll(uint16_t type) {
+  return WireWriter().u16(type).u32(1).u24(0).u16(0).u24(0xFFFFFF).u16(0).take();
+}
 
 TEST(LoopbackLink, DeliversInOrderOnItsOwnThread) {
   emu::Emulator e(demo());
   Collector c;
-  emu::LoopbackLink link(e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel::phy2M());
+  emu::LoopbackLink link(
+      e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel::phy2M());
   link.start();
   auto r = getAll(RequestType::GET_TEXTS);
   ASSERT_EQ(link.write(r.data(), r.size()), 0);
@@ -51,7 +54,8 @@ TEST(LoopbackLink, InjectedFaultsDropDuplicateAndCut) {
   faults.cut = 0.2;
   emu::Emulator e(demo());
   Collector c;
-  emu::LoopbackLink link(e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
+  emu::LoopbackLink link(
+      e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
   link.start();
   auto r = getAll(RequestType::GET_TEXTS);
   link.write(r.data(), r.size());
@@ -97,7 +101,8 @@ TEST(LoopbackLink, ADroppedLinkFailsWritesAndTellsItsOwner) {
     emu::Emulator e(d);
     Collector c;
     std::atomic<int> disconnects{0};
-    emu::LoopbackLink link(e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
+    emu::LoopbackLink link(
+        e, [&](const uint8_t* b, size_t n) { c.add(b, n); }, emu::LinkModel{}, faults);
     link.onDisconnect([&] { ++disconnects; });
     link.start();
     auto r = byDevice ? WireWriter().u16(RequestType::SEND_EVENT).u32(1).u24(7).u24(0).take()

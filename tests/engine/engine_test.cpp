@@ -55,8 +55,8 @@ class EngineTest : public ::testing::Test {
  protected:
   void start(emu::DeviceDescription d, emu::LinkModel model = {}) {
     emulator = std::make_unique<emu::Emulator>(std::move(d));
-    link = std::make_unique<emu::LoopbackLink>(*emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); },
-                                               model);
+    link = std::make_unique<emu::LoopbackLink>(
+        *emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); }, model);
     initQueue(p.queue);
     p.hooks.sendRequest = [this](const uint8_t* b, uint16_t n) {
       {
@@ -183,9 +183,10 @@ TEST_F(EngineTest, AButtonWithNeitherTargetNorVariableKeepsItsLookUntilTheNextRe
   host.clear();
   clickUnits(40000, 10000);  // button 3
   ASSERT_TRUE(host.waitFor("screen 1 pressed 3"));
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(3)->pressed == 0; }); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(3)->pressed == 0; }); }));
   platform::sleepMs(50);
-  EXPECT_EQ(host.calls().size(), 1u);  // released without a redraw
+  EXPECT_EQ(host.calls().size(), 1u);      // released without a redraw
   EXPECT_TRUE(eventsSent().size() == 1u);  // only the menu row's event
 }
 
@@ -256,7 +257,8 @@ TEST_F(EngineTest, TwoPressesAtOnceAreHandledLowerIdFirst) {
   clickUnits(10000, 10000);  // button 2 (target)
   ASSERT_TRUE(host.waitFor("screen 1 pressed 2 pressed 4"));
   ASSERT_TRUE(host.waitFor("screen 5"));
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(4)->pressed == 0; }); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(4)->pressed == 0; }); }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.currentScreen, 5u); });
 }
 
@@ -311,7 +313,8 @@ TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
   clickUnits(rx, ry);
   ASSERT_TRUE(waitUntil([&] { return eventsSent() == std::vector<uint32_t>{event("row3")}; }));
   engine->postControl(ControlFlag::NEXT_PAGE);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return menuTargets(s, 0).size() == 3; }); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return engine->withTables([](ClientState& s) { return menuTargets(s, 0).size() == 3; }); }));
 
   auto targets = engine->withTables([](ClientState& s) { return screenTargets(s, 1); });
   ASSERT_EQ(targets.size(), 4u);  // buttons 2 and 4, the text box showing v, the gauge
@@ -328,7 +331,8 @@ TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
     clickUnits(x, y);
   }
   ASSERT_TRUE(waitUntil([&] {
-    return eventsSent() == std::vector<uint32_t>{event("row3"), event("row0"), event("c-pressed"), event("gauge-pressed")};
+    return eventsSent() ==
+           std::vector<uint32_t>{event("row3"), event("row0"), event("c-pressed"), event("gauge-pressed")};
   }));
 }
 
@@ -446,10 +450,12 @@ TEST_F(EngineTest, AResumedConnectionReturnsToTheDisplayTheUserWasOn) {
   link->stop();
   std::string changed = kDevice;
   changed.replace(changed.find(R"({"id": 8, "type": "Menu")"), 24, R"({"id": 8, "type": "Screen"})");
-  changed.replace(changed.find(R"(, "titleText": 2, "leaveEvent": "sub-left", "items": [{"textId": 1, "targetScreen": 1}]})"),
-                  88, "");
+  changed.replace(
+      changed.find(R"(, "titleText": 2, "leaveEvent": "sub-left", "items": [{"textId": 1, "targetScreen": 1}]})"), 88,
+      "");
   emulator = std::make_unique<emu::Emulator>(device(changed.c_str()));
-  link = std::make_unique<emu::LoopbackLink>(*emulator, [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
+  link = std::make_unique<emu::LoopbackLink>(*emulator,
+                                             [this](const uint8_t* b, size_t n) { queueNotification(p, b, n); });
   link->start();
   engine->postConnect({"B", true});
   ASSERT_TRUE(engine->connection().waitFor(ConnectionPhase::Connected, 5000));
@@ -507,7 +513,6 @@ TEST_F(EngineTest, TwoHundredConnectAndDisconnectCycles) {
     return engine->withTables([](ClientState& s) { return s.displayReady && objectType(s, 8) == ObjectType::Menu; });
   }));
   EXPECT_EQ(host.count("error: Cannot connect to the OKT service"), 0u);
-
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST(Gif, ExtensionsArePassedOverWhateverTheirLength) {
       manyBlocks,
       longComment,
       {0x21, 0x01, 0x0C, 0, 0, 0, 0, 4, 0, 1, 0, 8, 8, 1, 0, 0x02, 'h', 'i', 0x00},  // plain text
-      {0x21, 0x7F, 0x00},                                                              // unknown label, no data
+      {0x21, 0x7F, 0x00},                                                            // unknown label, no data
   };
   for (size_t i = 0; i < extensions.size(); ++i) {
     GifWriter w;

@@ -3,11 +3,11 @@
 // Pictures the tests make themselves: JPEGs encoded with libjpeg-turbo and
 // GIFs with giflib or with a small LZW writer of our own (for streams
 // giflib would not write).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <map>
-#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -21,7 +21,7 @@ struct JpegOptions {
   int components = 3;
   int hSamp = 2, vSamp = 2;  // of the first component
   int quality = 90;
-  int restartInterval = 0;   // in MCUs
+  int restartInterval = 0;  // in MCUs
   bool progressive = false;
 };
 
@@ -60,7 +60,8 @@ inline std::vector<uint8_t> makeJpeg(const JpegOptions& o) {
     int y = static_cast<int>(cinfo.next_scanline);
     for (int x = 0; x < o.width; ++x)
       for (int c = 0; c < o.components; ++c)
-        row[static_cast<size_t>(x * o.components + c)] = samplePixel(x, y, o.components == 1 ? 2 : c, o.width, o.height);
+        row[static_cast<size_t>(x * o.components + c)] =
+            samplePixel(x, y, o.components == 1 ? 2 : c, o.width, o.height);
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
@@ -107,7 +108,8 @@ inline double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
 inline std::vector<uint8_t> flatGreyJpeg(int width, int height, uint8_t q, bool firstDcOne) {
   std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
   for (int i = 0; i < 64; ++i) j.push_back(q);
-  for (int b : {0xFF, 0xC0, 0x00, 0x0B, 0x08, height >> 8, height & 0xFF, width >> 8, width & 0xFF, 0x01, 0x01, 0x11, 0x00})
+  for (int b :
+       {0xFF, 0xC0, 0x00, 0x0B, 0x08, height >> 8, height & 0xFF, width >> 8, width & 0xFF, 0x01, 0x01, 0x11, 0x00})
     j.push_back(static_cast<uint8_t>(b));
   // DC table 0: one code of length 1 for symbol 1 (one extra bit) or 0; AC table 0: one code for end of block.
   for (uint8_t b : {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}) j.push_back(b);
@@ -170,7 +172,8 @@ inline std::vector<uint8_t> makeGif(const GifOptions& o, std::vector<uint8_t>* i
   static const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
   if (o.interlaced) {
     for (int pass = 0; pass < 4; ++pass)
-      for (int y = start[pass]; y < o.height; y += step[pass]) EGifPutLine(gif, &all[static_cast<size_t>(y * o.width)], o.width);
+      for (int y = start[pass]; y < o.height; y += step[pass])
+        EGifPutLine(gif, &all[static_cast<size_t>(y * o.width)], o.width);
   } else {
     EGifPutLine(gif, all.data(), o.width * o.height);
   }
@@ -233,7 +236,9 @@ class GifWriter {
     return *this;
   }
   GifWriter& palette(int entries, int salt) {
-    for (int i = 0; i < entries; ++i) out.push_back(static_cast<uint8_t>(10 * i + salt)), out.push_back(static_cast<uint8_t>(100 + i)), out.push_back(static_cast<uint8_t>(200 - i));
+    for (int i = 0; i < entries; ++i)
+      out.push_back(static_cast<uint8_t>(10 * i + salt)), out.push_back(static_cast<uint8_t>(100 + i)),
+          out.push_back(static_cast<uint8_t>(200 - i));
     return *this;
   }
   GifWriter& image(int x, int y, int w, int h, uint8_t flags, int minCode, const std::vector<uint8_t>& indices,

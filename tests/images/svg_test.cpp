@@ -27,7 +27,11 @@ TEST(IconTable, SeventeenSortedRunsEndedByZero) {
 TEST(IconTable, EveryTextHasTheSameShape) {
   for (int i = 0; kIconTable[i].id != 0; ++i) {
     std::string t = kIconTable[i].text;
-    ASSERT_EQ(t.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\"><g><path fill=\"none\" d=\"M0 0h24v24H0z\"/><path ", 0), 0u) << i;
+    ASSERT_EQ(t.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\"><g><path fill=\"none\" d=\"M0 "
+                      "0h24v24H0z\"/><path ",
+                      0),
+              0u)
+        << i;
     EXPECT_EQ(t.find("width="), std::string::npos);
     EXPECT_EQ(t.find("fill=\"#"), std::string::npos);  // no colour: default black
   }
@@ -71,13 +75,18 @@ TEST(RenderIcon, IconsAreBlackShapesOfTheWantedSize) {
 }
 
 TEST(RenderSvg, TheFramePathAddsNoCoverage) {
-  auto frame = renderSvg("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\"><g><path fill=\"none\" d=\"M0 0h24v24H0z\"/></g></svg>", 24);
+  auto frame = renderSvg(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\"><g><path fill=\"none\" d=\"M0 "
+      "0h24v24H0z\"/></g></svg>",
+      24);
   ASSERT_TRUE(frame.has_value());
   for (size_t p = 3; p < frame->pixels.size(); p += 4) ASSERT_EQ(frame->pixels[p], 0);
 }
 
 TEST(RenderSvg, OnlyTheWidthIsAskedForTheHeightFollows) {
-  const char* text = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"24\"><rect width=\"48\" height=\"24\" fill=\"red\"/></svg>";
+  const char* text =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"24\"><rect width=\"48\" height=\"24\" "
+      "fill=\"red\"/></svg>";
   std::string before = text;
   auto img = renderSvg(text, 24);
   ASSERT_TRUE(img.has_value());
@@ -100,9 +109,11 @@ TEST(RenderSvg, WhatIsNoPictureIsRefused) {
   const Case cases[] = {
       {"not svg at all", 24, "ERROR: Could not open SVG image.\n"},
       {"", 24, "ERROR: Could not open SVG image.\n"},
-      {"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"0\" height=\"10\"/>", 24, "ERROR: Could not open SVG image.\n"},
+      {"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"0\" height=\"10\"/>", 24,
+       "ERROR: Could not open SVG image.\n"},
       {"<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\"/>", 0, ""},
-      {"<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1 1\"/>", 100000, "ERROR: Could not alloc image buffer.\n"},
+      {"<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1 1\"/>", 100000,
+       "ERROR: Could not alloc image buffer.\n"},
   };
   for (const Case& c : cases) {
     test::LogCapture log;

@@ -34,31 +34,75 @@ class DisplayFlows : public ::testing::Test {
     menu.u16(ObjectType::Menu).u16(8).u24(0xFF1000).u24(1).u24(0x50).u24(0x51);
     for (int i = 0; i < 8; ++i) menu.u8(0).u8(0x0D).u24(1).u24(0x60 + i).u24(8);
     store(0, menu.take());
-    store(1, WireWriter().u16(ObjectType::Screen).u16(3).u24(0).u24(2).u16(0).u16(0).u16(100).u16(100)
-                 .u24(3).u16(0).u16(0).u16(100).u16(100).u24(10).u16(0).u16(0).u16(9).u16(9).take());
+    store(1, WireWriter()
+                 .u16(ObjectType::Screen)
+                 .u16(3)
+                 .u24(0)
+                 .u24(2)
+                 .u16(0)
+                 .u16(0)
+                 .u16(100)
+                 .u16(100)
+                 .u24(3)
+                 .u16(0)
+                 .u16(0)
+                 .u16(100)
+                 .u16(100)
+                 .u24(10)
+                 .u16(0)
+                 .u16(0)
+                 .u16(9)
+                 .u16(9)
+                 .take());
     store(3, WireWriter().u16(ObjectType::Canvas).u8(0x22).u16(0).u16(0).u16(1).u16(1).u24(4).u8(0).take());
     store(5, promptBody(0x08, "1234", 0x70, 0x71, 0x72, 0x73, 8, 1));
     store(6, promptBody(0x00, "", 0x80, 0x81, 0x82, 0x83, 8, 1));
-    store(7, WireWriter().u16(ObjectType::Popup).u24(2).u24(3).u24(0xFF1001).u8(2)
-                 .u24(4).u24(0x90).u24(8).u24(5).u24(0xFFFFFF).u24(0xFFFFFF).take());
+    store(7, WireWriter()
+                 .u16(ObjectType::Popup)
+                 .u24(2)
+                 .u24(3)
+                 .u24(0xFF1001)
+                 .u8(2)
+                 .u24(4)
+                 .u24(0x90)
+                 .u24(8)
+                 .u24(5)
+                 .u24(0xFFFFFF)
+                 .u24(0xFFFFFF)
+                 .take());
     store(8, WireWriter().u16(ObjectType::Screen).u16(0).u24(0x102030).take());
     store(10, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(9).u16(0).u16(0).u16(1).u16(1).take());
-    store(9, WireWriter().u16(ObjectType::TextBox).u16(0).u8(0).u16(0).u16(20).u24(0).u24(0).u24(0).u24(0xFFFFFF).u24(3).take());
+    store(9, WireWriter()
+                 .u16(ObjectType::TextBox)
+                 .u16(0)
+                 .u8(0)
+                 .u16(0)
+                 .u16(20)
+                 .u24(0)
+                 .u24(0)
+                 .u24(0)
+                 .u24(0xFFFFFF)
+                 .u24(3)
+                 .take());
     test::decode(p, test::textMessage(2, "Popup title"));
     p.state.displayReady = 1;
     p.state.currentScreen = 8;
     host.clear();
     events.clear();
   }
-  static std::vector<uint8_t> promptBody(uint16_t options, const std::string& password, uint32_t submit, uint32_t cancel,
-                                         uint32_t ok, uint32_t error, uint32_t next, uint32_t errorScreen) {
+  static std::vector<uint8_t> promptBody(uint16_t options, const std::string& password, uint32_t submit,
+                                         uint32_t cancel, uint32_t ok, uint32_t error, uint32_t next,
+                                         uint32_t errorScreen) {
     WireWriter w;
     w.u16(ObjectType::PasswordPrompt).u16(options).u16(0xF8).u8(0).u8(0).u8(0).u24(0xFFFFFF).u24(0xFFFFFF);
     w.u24(submit).u24(cancel).u24(ok).u24(error).u24(next).u24(errorScreen);
-    w.u8(static_cast<uint32_t>(password.size())).bytes(reinterpret_cast<const uint8_t*>(password.data()), password.size());
+    w.u8(static_cast<uint32_t>(password.size()))
+        .bytes(reinterpret_cast<const uint8_t*>(password.data()), password.size());
     return w.take();
   }
-  void store(uint32_t id, const std::vector<uint8_t>& body) { ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0); }
+  void store(uint32_t id, const std::vector<uint8_t>& body) {
+    ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0);
+  }
 
   Protocol p;
   test::ScriptedHost host;
@@ -150,7 +194,12 @@ TEST_F(DisplayFlows, PasswordPromptFlows) {
       {"local match", 5, {kDialogOk, "1234", -1}, {0x72}, 8, "REDO PASSWD: PASSWORD OK"},
       {"local mismatch", 5, {kDialogOk, "12", -1}, {0x73}, 1, "REDO PASSWD: PASSWORD ERROR"},
       {"remote submit", 6, {kDialogOk, "secret", -1}, {0x80}, 8, "REDO PASSWD: Password accepted for processing"},
-      {"cancel returns (entering the menu again)", 5, {kDialogCancel, "", -1}, {0x71, 0x50}, 0, "REDO PASSWD: Password cancelled"},
+      {"cancel returns (entering the menu again)",
+       5,
+       {kDialogCancel, "", -1},
+       {0x71, 0x50},
+       0,
+       "REDO PASSWD: Password cancelled"},
   };
   for (const PasswordCase& c : cases) {
     events.clear();
@@ -177,7 +226,7 @@ TEST_F(DisplayFlows, SubmittedPasswordCarriesItsZeroAndTooLongSendsNothing) {
   host.answer({kDialogOk, std::string(138, 'x'), -1});
   events.clear();
   display.goToScreen(6);
-  EXPECT_TRUE(events.empty());  // 139 bytes with the zero: not sent
+  EXPECT_TRUE(events.empty());           // 139 bytes with the zero: not sent
   EXPECT_EQ(p.state.currentScreen, 8u);  // the prompt still moves on
 }
 
@@ -204,7 +253,8 @@ TEST_F(DisplayFlows, PopupFlows) {
   EXPECT_EQ(p.state.currentScreen, 1u);
   EXPECT_EQ(p.state.backDepth, 0u);
   // Cancelled, or Enter without a button, with an empty back stack: nothing changes.
-  for (auto answer : {test::ScriptedHost::Answer{kDialogCancel, "", -1}, test::ScriptedHost::Answer{kDialogOk, "", -1}}) {
+  for (auto answer :
+       {test::ScriptedHost::Answer{kDialogCancel, "", -1}, test::ScriptedHost::Answer{kDialogOk, "", -1}}) {
     host.answer(answer);
     test::LogCapture log;
     display.goToScreen(7);
@@ -219,7 +269,16 @@ TEST_F(DisplayFlows, PopupFlows) {
 
 TEST_F(DisplayFlows, PopupsLeadingToThemselvesStopNesting) {
   // Button 0 of pop-up 7 targets screen 8; make a pop-up whose button leads back to itself.
-  store(11, WireWriter().u16(ObjectType::Popup).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).u8(1).u24(0xFFFFFF).u24(0xFFFFFF).u24(11).take());
+  store(11, WireWriter()
+                .u16(ObjectType::Popup)
+                .u24(0xFFFFFF)
+                .u24(0xFFFFFF)
+                .u24(0xFFFFFF)
+                .u8(1)
+                .u24(0xFFFFFF)
+                .u24(0xFFFFFF)
+                .u24(11)
+                .take());
   for (int i = 0; i < 100; ++i) host.answer({kDialogOk, "", 0});
   display.goToScreen(11);
   EXPECT_EQ(host.count("popup 11 \"\" 1"), 32u);

@@ -4,8 +4,8 @@
 #include <memory>
 #include <numbers>
 
-#include "presentation/drawing.h"
 #include "images/picture_makers.h"
+#include "presentation/drawing.h"
 #include "support/messages.h"
 #include "support/recording_surface.h"
 
@@ -20,7 +20,9 @@ class Drawing : public ::testing::Test {
     test::openTables(p, 64, 16, 8);
     p.state.viewRect = {0, 0, 600, 400};
   }
-  void store(uint32_t id, const std::vector<uint8_t>& body) { ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0); }
+  void store(uint32_t id, const std::vector<uint8_t>& body) {
+    ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0);
+  }
   void draw(uint32_t id, Placement pl) {
     pl.objectId = id;
     drawObject(ctx, surface, pl);
@@ -50,7 +52,8 @@ TEST(Raster, BilinearSamplesWithoutHalfPixelOffset) {
   for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(sampleBilinear(x, 0, 4, 1, 2, 1, grey, 0, 1), expected[x]) << x;
   const uint8_t rgb[6] = {10, 20, 30, 40, 50, 60};
   for (uint32_t x = 0; x < 2; ++x)
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(sampleBilinear(x, 0, 2, 1, 2, 1, rgb, c, 3), rgb[x * 3 + c]);  // same size: exact
+    for (int c = 0; c < 3; ++c)
+      EXPECT_EQ(sampleBilinear(x, 0, 2, 1, 2, 1, rgb, c, 3), rgb[x * 3 + c]);  // same size: exact
 }
 
 // Every layout, scaled up and down, equals sampling each channel on its own.
@@ -60,11 +63,9 @@ TEST_F(Drawing, ResamplingEqualsSamplingEachChannel) {
     int channel[4];  // source channel of blue, green, red, alpha; -1: 255
     void (*resample)(Surface&, int, int, uint32_t, uint32_t, uint32_t, uint32_t, const uint8_t*);
   };
-  const Layout layouts[] = {{4, {0, 1, 2, 3}, resampleRgba}, {3, {2, 1, 0, -1}, resampleRgb},
-                            {1, {0, 0, 0, -1}, resampleGrey}};
-  const struct {
-    uint32_t sw, sh, ow, oh;
-  } sizes[] = {{7, 5, 13, 9}, {13, 9, 7, 5}, {1, 1, 3, 2}, {64, 3, 17, 40}};
+  const Layout layouts[] = {
+      {4, {0, 1, 2, 3}, resampleRgba}, {3, {2, 1, 0, -1}, resampleRgb}, {1, {0, 0, 0, -1}, resampleGrey}};
+  const struct { uint32_t sw, sh, ow, oh; } sizes[] = {{7, 5, 13, 9}, {13, 9, 7, 5}, {1, 1, 3, 2}, {64, 3, 17, 40}};
   for (const Layout& layout : layouts)
     for (const auto& size : sizes) {
       std::vector<uint8_t> src(size_t{size.sw} * size.sh * static_cast<size_t>(layout.bytes));
@@ -77,7 +78,8 @@ TEST_F(Drawing, ResamplingEqualsSamplingEachChannel) {
         for (uint32_t x = 0; x < size.ow; ++x)
           for (int k = 0; k < 4; ++k) {
             int ch = layout.channel[k];
-            uint8_t want = ch < 0 ? 255 : sampleBilinear(x, y, size.ow, size.oh, size.sw, size.sh, src.data(), ch, layout.bytes);
+            uint8_t want =
+                ch < 0 ? 255 : sampleBilinear(x, y, size.ow, size.oh, size.sw, size.sh, src.data(), ch, layout.bytes);
             ASSERT_EQ(out.pixels[(y * size.ow + x) * 4 + static_cast<uint32_t>(k)], want)
                 << layout.bytes << " bytes, " << size.sw << "x" << size.sh << " to " << size.ow << "x" << size.oh;
           }
@@ -92,7 +94,8 @@ TEST_F(Drawing, ResamplersPutBlueGreenRedAlpha) {
   auto blends = surface.of("blend");
   ASSERT_EQ(blends.size(), 2u);
   EXPECT_EQ(blends[0].points[0], (Point{3, 4}));
-  EXPECT_EQ(blends[0].picture.pixels, (std::vector<uint8_t>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255}));
+  EXPECT_EQ(blends[0].picture.pixels,
+            (std::vector<uint8_t>{0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255}));
   EXPECT_EQ(blends[1].picture.pixels, (std::vector<uint8_t>{77, 77, 77, 255}));
   resampleRgb(surface, 0, 0, 0, 5, 1, 1, red);  // no size: nothing
   EXPECT_EQ(surface.of("blend").size(), 2u);
@@ -162,7 +165,18 @@ TEST_F(Drawing, ButtonColoursByStyleAndPressedState) {
 
 TEST_F(Drawing, TextBoxes) {
   auto box = [](uint16_t frameless, uint32_t text, uint32_t variable) {
-    return WireWriter().u16(ObjectType::TextBox).u16(frameless).u8(0).u16(0).u16(20).u24(0xFFFFFF).u24(0).u24(0).u24(text).u24(variable).take();
+    return WireWriter()
+        .u16(ObjectType::TextBox)
+        .u16(frameless)
+        .u8(0)
+        .u16(0)
+        .u16(20)
+        .u24(0xFFFFFF)
+        .u24(0)
+        .u24(0)
+        .u24(text)
+        .u24(variable)
+        .take();
   };
   store(4, box(1, 0xFFFFFF, 0xFFFFFF));
   draw(4, {0, 1000, 1000, 30000, 30000});
@@ -181,10 +195,28 @@ TEST_F(Drawing, TextBoxes) {
 }
 
 TEST_F(Drawing, PolylineGroupsOfOnePointDrawNothing) {
-  store(7, WireWriter().u16(ObjectType::Polyline).u24(0xFF0000).u8(1).u8(1)
-               .u8(2).u16(0).u16(0).u16(65535).u16(65535)
-               .u8(1).u16(5).u16(5)
-               .u8(3).u16(0).u16(65535).u16(32768).u16(0).u16(65535).u16(65535).u8(0).take());
+  store(7, WireWriter()
+               .u16(ObjectType::Polyline)
+               .u24(0xFF0000)
+               .u8(1)
+               .u8(1)
+               .u8(2)
+               .u16(0)
+               .u16(0)
+               .u16(65535)
+               .u16(65535)
+               .u8(1)
+               .u16(5)
+               .u16(5)
+               .u8(3)
+               .u16(0)
+               .u16(65535)
+               .u16(32768)
+               .u16(0)
+               .u16(65535)
+               .u16(65535)
+               .u8(0)
+               .take());
   draw(7, {0, 0, 0, 65535, 65535});
   auto lines = surface.of("polyline");
   ASSERT_EQ(lines.size(), 2u);
@@ -227,7 +259,7 @@ TEST_F(Drawing, GaugeAnglesTicksAndShape) {
   // band + 11 ticks + needle
   ASSERT_EQ(polys.size(), 13u);
   auto ellipses = surface.of("ellipse");
-  ASSERT_EQ(ellipses.size(), 2u);  // face and hub
+  ASSERT_EQ(ellipses.size(), 2u);                                           // face and hub
   EXPECT_EQ(ellipses[0].points, (std::vector<Point>{{0, 0}, {399, 399}}));  // 65535 is just short of the box edge
   // The band starts at 120 degrees (lower left) on the outer radius.
   Point first = polys[0].points[0];
@@ -263,9 +295,30 @@ TEST_F(Drawing, GaugeTicksUpToTheirLimit) {
 
 TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   // 0x02 font 24, 0x21 label "Hi" at (1000, 2000), 0x23 one point (nothing), 0x22 places canvas 12.
-  store(11, WireWriter().u16(ObjectType::Canvas).u8(0x02).u16(24).u8(0x21).u16(1000).u16(2000).text("Hi")
-                .u8(0x23).u8(1).u16(5).u16(5).u8(0x22).u16(0).u16(0).u16(100).u16(100).u24(12)
-                .u8(0x21).u16(0).u16(0).text("after").u8(0).take());
+  store(11, WireWriter()
+                .u16(ObjectType::Canvas)
+                .u8(0x02)
+                .u16(24)
+                .u8(0x21)
+                .u16(1000)
+                .u16(2000)
+                .text("Hi")
+                .u8(0x23)
+                .u8(1)
+                .u16(5)
+                .u16(5)
+                .u8(0x22)
+                .u16(0)
+                .u16(0)
+                .u16(100)
+                .u16(100)
+                .u24(12)
+                .u8(0x21)
+                .u16(0)
+                .u16(0)
+                .text("after")
+                .u8(0)
+                .take());
   store(12, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("inner").u8(0).take());
   draw(11, {0, 0, 0, 65535, 65535});
   auto texts = surface.of("text");
@@ -281,7 +334,20 @@ TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   EXPECT_TRUE(surface.of("polyline").empty());
 
   surface.calls.clear();
-  store(13, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("x").u8(0x22).u16(0).u16(0).u16(1).u16(1).u24(13).u8(0).take());
+  store(13, WireWriter()
+                .u16(ObjectType::Canvas)
+                .u8(0x21)
+                .u16(0)
+                .u16(0)
+                .text("x")
+                .u8(0x22)
+                .u16(0)
+                .u16(0)
+                .u16(1)
+                .u16(1)
+                .u24(13)
+                .u8(0)
+                .take());
   draw(13, {0, 0, 0, 100, 100});
   EXPECT_EQ(surface.of("text").size(), static_cast<size_t>(kMaxCanvasDepth));
 }
@@ -372,9 +438,24 @@ TEST_F(Drawing, CanvasTextsPayForTheirGlyphs) {
 // once it is known, so a canvas stops after the first such one.
 TEST_F(Drawing, PicturesPayForThePixelsTheyDecode) {
   auto gif = [](uint16_t w, uint16_t h) {
-    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
-                              0x80, 0, 0, 0, 0, 0, 255, 255, 255, ',', 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8),
-                              uint8_t(h), uint8_t(h >> 8), 0, 2, 2, 0x4C, 0x01, 0, ';'};
+    std::vector<uint8_t> g = {'G',        'I',
+                              'F',        '8',
+                              '9',        'a',
+                              uint8_t(w), uint8_t(w >> 8),
+                              uint8_t(h), uint8_t(h >> 8),
+                              0x80,       0,
+                              0,          0,
+                              0,          0,
+                              255,        255,
+                              255,        ',',
+                              0,          0,
+                              0,          0,
+                              uint8_t(w), uint8_t(w >> 8),
+                              uint8_t(h), uint8_t(h >> 8),
+                              0,          2,
+                              2,          0x4C,
+                              0x01,       0,
+                              ';'};
     return WireWriter().u16(ObjectType::GifPicture).u16(static_cast<uint32_t>(g.size())).bytes(g).take();
   };
   const struct {

@@ -39,7 +39,9 @@ class Composition : public ::testing::Test {
     display.enterLock = [this](uint32_t id) { return renderer.enterLock(id); };
     test::decode(p, test::textMessage(1, "Item"));
   }
-  void store(uint32_t id, const std::vector<uint8_t>& body) { ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0); }
+  void store(uint32_t id, const std::vector<uint8_t>& body) {
+    ASSERT_EQ(test::decode(p, test::objectMessage(id, body)), 0);
+  }
   RecordingSurface& last() { return surfaces.back(); }
 
   Protocol p;
@@ -55,8 +57,23 @@ class Composition : public ::testing::Test {
 // each draw up to the limit and not one past it; long texts in huge glyphs
 // stop after a few.
 TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
-  store(5, WireWriter().u16(ObjectType::Button).u16(1).u8(0).u16(0).u16(20).u24(1).u24(2).u24(3).u24(4).u24(5).u24(6)
-               .u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).take());
+  store(5, WireWriter()
+               .u16(ObjectType::Button)
+               .u16(1)
+               .u8(0)
+               .u16(0)
+               .u16(20)
+               .u24(1)
+               .u24(2)
+               .u24(3)
+               .u24(4)
+               .u24(5)
+               .u24(6)
+               .u24(0xFFFFFF)
+               .u24(0xFFFFFF)
+               .u24(0xFFFFFF)
+               .u24(0xFFFFFF)
+               .take());
   const struct {
     uint32_t placements;
     size_t drawn;
@@ -71,8 +88,18 @@ TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
   }
 
   test::decode(p, test::textMessage(2, std::string(1023, 'W')));
-  store(7, WireWriter().u16(ObjectType::TextBox).u16(1).u8(0).u16(0).u16(2000).u24(0).u24(0xFFFFFF).u24(0).u24(2)
-               .u24(0xFFFFFF).take());
+  store(7, WireWriter()
+               .u16(ObjectType::TextBox)
+               .u16(1)
+               .u8(0)
+               .u16(0)
+               .u16(2000)
+               .u24(0)
+               .u24(0xFFFFFF)
+               .u24(0)
+               .u24(2)
+               .u24(0xFFFFFF)
+               .take());
   WireWriter texts;
   texts.u16(ObjectType::Screen).u16(500).u24(0);
   for (uint32_t i = 0; i < 500; ++i) texts.u24(7).u16(i * 100).u16(0).u16(8000).u16(8000);
@@ -120,7 +147,10 @@ TEST_F(Composition, PicturesAreDecodedOnceAndDrawnTheSameUntilSomethingChanges) 
   } changes[] = {
       {"a new body, even the same bytes", [&] { svg("<svg/>"); }},
       {"another place", [&] { place(2000); }},
-      {"another view", [&] { p.state.viewRect = {0, 0, 500, 400}; }},
+      {"another view",
+       [&] {
+         p.state.viewRect = {0, 0, 500, 400};
+       }},
   };
   for (const auto& c : changes) {
     int before = renders;
@@ -139,8 +169,24 @@ TEST_F(Composition, PicturesAreDecodedOnceAndDrawnTheSameUntilSomethingChanges) 
     b.pixels.assign(size_t{w} * w * 4, 9);
     return b;
   };
-  store(22, WireWriter().u16(ObjectType::Menu).u16(2).u24(0xFF1000).u24(1).u24(0xFFFFFF).u24(0xFFFFFF)
-                .u8(0).u8(0x13).u24(1).u24(0xFF1400).u24(1).u8(0).u8(0x13).u24(1).u24(0xFF1400).u24(1).take());
+  store(22, WireWriter()
+                .u16(ObjectType::Menu)
+                .u16(2)
+                .u24(0xFF1000)
+                .u24(1)
+                .u24(0xFFFFFF)
+                .u24(0xFFFFFF)
+                .u8(0)
+                .u8(0x13)
+                .u24(1)
+                .u24(0xFF1400)
+                .u24(1)
+                .u8(0)
+                .u8(0x13)
+                .u24(1)
+                .u24(0xFF1400)
+                .u24(1)
+                .take());
   renderer.redrawMenu(22);
   renderer.redrawMenu(22);
   EXPECT_EQ(icons, 2);  // the menu's own and the rows' one, each once
@@ -183,7 +229,8 @@ TEST_F(Composition, AnEmptyScreenIsItsBackgroundAndSetsTheButtons) {
   EXPECT_EQ(last().calls[0].points, (std::vector<Point>{{0, 0}, {601, 401}}));
   EXPECT_FALSE(last().calls[0].pen.visible);
   EXPECT_EQ(last().calls[0].brush.colour, toColorRef(0x102030));
-  EXPECT_EQ(host.calls(), (std::vector<std::string>{"frame", "prev off", "next off", "pagebox off", "page 4294967295", "back on"}));
+  EXPECT_EQ(host.calls(),
+            (std::vector<std::string>{"frame", "prev off", "next off", "pagebox off", "page 4294967295", "back on"}));
   host.clear();
   store(0, WireWriter().u16(ObjectType::Screen).u16(0).u24(0).take());
   renderer.redrawScreen(0);
@@ -194,8 +241,10 @@ std::vector<uint8_t> menu(int items, bool icons) {
   WireWriter w;
   w.u16(ObjectType::Menu).u16(static_cast<uint32_t>(items)).u24(0xFF1000).u24(1).u24(0xFFFFFF).u24(0xFFFFFF);
   for (int i = 0; i < items; ++i) {
-    if (icons) w.u8(0).u8(0x03).u24(1).u24(i == 0 ? 0xFF1000 : 0xFF1036);
-    else w.u8(0).u8(0x01).u24(1);
+    if (icons)
+      w.u8(0).u8(0x03).u24(1).u24(i == 0 ? 0xFF1000 : 0xFF1036);
+    else
+      w.u8(0).u8(0x01).u24(1);
   }
   return w.take();
 }
@@ -205,13 +254,13 @@ TEST_F(Composition, MenuPagesRowsIconsAndHighlight) {
   display.goToScreen(0);
   RecordingSurface page0 = last();
   auto rows = page0.of("rectangle");
-  ASSERT_EQ(rows.size(), 7u);  // background and six rows
+  ASSERT_EQ(rows.size(), 7u);                     // background and six rows
   EXPECT_EQ(rows[1].points[0], (Point{0, 37}));   // 6144 of 400
   EXPECT_EQ(rows[6].points[0], (Point{0, 334}));  // 54784
   auto texts = page0.of("text");
-  ASSERT_EQ(texts.size(), 7u);  // the title and six labels
-  EXPECT_EQ(texts[1].points[0].x, 75);  // 8192: the first item's icon was drawn
-  EXPECT_EQ(texts[2].points[0].x, 75);  // an icon number with no icon still moves the label
+  ASSERT_EQ(texts.size(), 7u);              // the title and six labels
+  EXPECT_EQ(texts[1].points[0].x, 75);      // 8192: the first item's icon was drawn
+  EXPECT_EQ(texts[2].points[0].x, 75);      // an icon number with no icon still moves the label
   EXPECT_EQ(page0.of("blend").size(), 2u);  // the menu's icon and item 0's
   auto calls = host.calls();
   EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
@@ -222,7 +271,7 @@ TEST_F(Composition, MenuPagesRowsIconsAndHighlight) {
   display.nextMenuPage();
   RecordingSurface page1 = last();
   auto rows1 = page1.of("rectangle");
-  ASSERT_EQ(rows1.size(), 3u);  // background and items 6 and 7
+  ASSERT_EQ(rows1.size(), 3u);                                      // background and items 6 and 7
   EXPECT_EQ(rows1[2].brush.colour, toColorRef(MenuLayout::kDark));  // item 7 highlighted
   EXPECT_EQ(page1.of("text").back().colour, toColorRef(0xFFFFFF));
   calls = host.calls();
@@ -278,7 +327,8 @@ TEST_F(Composition, UnlockButtonEdges) {
     int px, py;
     bool hit;
   };
-  for (Case c : {Case{200, 275, true}, Case{399, 324, true}, Case{400, 300, false}, Case{300, 325, false}, Case{199, 300, false}}) {
+  for (Case c : {Case{200, 275, true}, Case{399, 324, true}, Case{400, 300, false}, Case{300, 325, false},
+                 Case{199, 300, false}}) {
     p.state.activeLock = kNoLock;
     p.state.lockImage.reset();
     display.goToScreen(5);

@@ -23,8 +23,16 @@ TEST_F(Bodies, Screen) {
                                      .u16(ObjectType::Screen)
                                      .u16(2)
                                      .u24(0x112233)
-                                     .u24(5).u16(1).u16(2).u16(3).u16(4)
-                                     .u24(6).u16(0xFFFF).u16(0).u16(0x8000).u16(9)
+                                     .u24(5)
+                                     .u16(1)
+                                     .u16(2)
+                                     .u16(3)
+                                     .u16(4)
+                                     .u24(6)
+                                     .u16(0xFFFF)
+                                     .u16(0)
+                                     .u16(0x8000)
+                                     .u16(9)
                                      .take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->background, 0x112233u);
@@ -60,11 +68,24 @@ TEST_F(Bodies, MenuItemsByKindAndFlags) {
   auto* b = store<MenuBody>(4, WireWriter()
                                    .u16(ObjectType::Menu)
                                    .u16(4)
-                                   .u24(0xFF1400).u24(1).u24(2).u24(3)
-                                   .u8(1)                                      // empty row
-                                   .u8(0).u8(0x21).u24(7).text("Own label")    // text id, then label
-                                   .u8(0).u8(0x1E).u24(0xFF1001).u24(11).u24(12).u24(13)
-                                   .u8(0).u8(0x20).text(longLabel)
+                                   .u24(0xFF1400)
+                                   .u24(1)
+                                   .u24(2)
+                                   .u24(3)
+                                   .u8(1)  // empty row
+                                   .u8(0)
+                                   .u8(0x21)
+                                   .u24(7)
+                                   .text("Own label")  // text id, then label
+                                   .u8(0)
+                                   .u8(0x1E)
+                                   .u24(0xFF1001)
+                                   .u24(11)
+                                   .u24(12)
+                                   .u24(13)
+                                   .u8(0)
+                                   .u8(0x20)
+                                   .text(longLabel)
                                    .take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->iconId, 0xFF1400u);
@@ -90,8 +111,12 @@ TEST_F(Bodies, LongMenuLabelIsCutAndTheNextItemStartsAfter254Bytes) {
   auto* b = store<MenuBody>(5, WireWriter()
                                    .u16(ObjectType::Menu)
                                    .u16(2)
-                                   .u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF)
-                                   .u8(0).u8(0x20)
+                                   .u24(0xFFFFFF)
+                                   .u24(0xFFFFFF)
+                                   .u24(0xFFFFFF)
+                                   .u24(0xFFFFFF)
+                                   .u8(0)
+                                   .u8(0x20)
                                    .bytes(reinterpret_cast<const uint8_t*>(label.data()), label.size())
                                    .u8(1)  // next item: an empty row
                                    .take());
@@ -103,9 +128,17 @@ TEST_F(Bodies, LongMenuLabelIsCutAndTheNextItemStartsAfter254Bytes) {
 TEST_F(Bodies, Polyline) {
   auto* b = store<PolylineBody>(6, WireWriter()
                                        .u16(ObjectType::Polyline)
-                                       .u24(0xFF0000).u8(2).u8(3)
-                                       .u8(2).u16(1).u16(2).u16(3).u16(4)
-                                       .u8(1).u16(5).u16(6)
+                                       .u24(0xFF0000)
+                                       .u8(2)
+                                       .u8(3)
+                                       .u8(2)
+                                       .u16(1)
+                                       .u16(2)
+                                       .u16(3)
+                                       .u16(4)
+                                       .u8(1)
+                                       .u16(5)
+                                       .u16(6)
                                        .u8(0)
                                        .take());
   ASSERT_NE(b, nullptr);
@@ -116,7 +149,8 @@ TEST_F(Bodies, Polyline) {
 }
 
 TEST_F(Bodies, TextBox) {
-  auto* b = store<TextBoxBody>(7, WireWriter().u16(ObjectType::TextBox).u16(1).u8(9).u16(9).u16(22).u24(1).u24(2).u24(3).u24(4).u24(5).take());
+  auto* b = store<TextBoxBody>(
+      7, WireWriter().u16(ObjectType::TextBox).u16(1).u8(9).u16(9).u16(22).u24(1).u24(2).u24(3).u24(4).u24(5).take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->frameless, 1);
   EXPECT_EQ(b->fontHeight, 22);
@@ -128,7 +162,8 @@ TEST_F(Bodies, TextBox) {
 }
 
 TEST_F(Bodies, BlobTypesKeepPayloadAndTwoZeros) {
-  for (uint32_t type : {ObjectType::SvgPicture, ObjectType::GifPicture, ObjectType::DataBlock, ObjectType::JpegPicture}) {
+  for (uint32_t type :
+       {ObjectType::SvgPicture, ObjectType::GifPicture, ObjectType::DataBlock, ObjectType::JpegPicture}) {
     auto* b = store<BlobBody>(8 + type, WireWriter().u16(type).u16(3).u8('<').u8('s').u8('>').take());
     ASSERT_NE(b, nullptr) << type;
     EXPECT_EQ(b->size, 3u);
@@ -178,9 +213,16 @@ TEST_F(Bodies, PasswordPrompt) {
 TEST_F(Bodies, Popup) {
   auto* b = store<PopupBody>(32, WireWriter()
                                      .u16(ObjectType::Popup)
-                                     .u24(1).u24(2).u24(0xFF1002).u8(2)
-                                     .u24(3).u24(4).u24(5)
-                                     .u24(6).u24(0xFFFFFF).u24(0xFFFFFF)
+                                     .u24(1)
+                                     .u24(2)
+                                     .u24(0xFF1002)
+                                     .u8(2)
+                                     .u24(3)
+                                     .u24(4)
+                                     .u24(5)
+                                     .u24(6)
+                                     .u24(0xFFFFFF)
+                                     .u24(0xFFFFFF)
                                      .take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->iconId, 0xFF1002u);
@@ -206,12 +248,40 @@ TEST_F(Bodies, LockObject) {
 
 TEST_F(Bodies, CanvasProgramIsCopiedUpToItsEnd) {
   auto program = WireWriter()
-                     .u8(0x01).u16(1).u8(0x02).u16(24).u8(0x03).u24(1).u8(0x04).u24(2).u8(0x05).u24(3)
-                     .u8(0x06).u8(2).u8(0x07).u8(1)
-                     .u8(0x20).u16(1).u16(2).u24(3)
-                     .u8(0x21).u16(1).u16(2).text("Hi")
-                     .u8(0x22).u16(1).u16(2).u16(3).u16(4).u24(5)
-                     .u8(0x23).u8(2).u16(0).u16(0).u16(100).u16(100)
+                     .u8(0x01)
+                     .u16(1)
+                     .u8(0x02)
+                     .u16(24)
+                     .u8(0x03)
+                     .u24(1)
+                     .u8(0x04)
+                     .u24(2)
+                     .u8(0x05)
+                     .u24(3)
+                     .u8(0x06)
+                     .u8(2)
+                     .u8(0x07)
+                     .u8(1)
+                     .u8(0x20)
+                     .u16(1)
+                     .u16(2)
+                     .u24(3)
+                     .u8(0x21)
+                     .u16(1)
+                     .u16(2)
+                     .text("Hi")
+                     .u8(0x22)
+                     .u16(1)
+                     .u16(2)
+                     .u16(3)
+                     .u16(4)
+                     .u24(5)
+                     .u8(0x23)
+                     .u8(2)
+                     .u16(0)
+                     .u16(0)
+                     .u16(100)
+                     .u16(100)
                      .u8(0x00)
                      .take();
   auto body = WireWriter().u16(ObjectType::Canvas).bytes(program).u8(0xEE).u8(0xEE).take();  // trailing bytes ignored
@@ -230,8 +300,19 @@ TEST_F(Bodies, InvalidBodiesAreRefusedAndKeepWhatWasStored) {
   // A valid menu first; then bodies that must not replace or damage it.
   auto good = WireWriter().u16(ObjectType::Menu).u16(1).u24(0xFFFFFF).u24(1).u24(0xFFFFFF).u24(0xFFFFFF).u8(1).take();
   ASSERT_EQ(decode(p, test::objectMessage(40, good)), 0);
-  auto badKind = WireWriter().u16(ObjectType::Menu).u16(3).u24(0xFFFFFF).u24(9).u24(0xFFFFFF).u24(0xFFFFFF)
-                     .u8(0).u8(0x01).u24(2).u8(2).u8(1).take();
+  auto badKind = WireWriter()
+                     .u16(ObjectType::Menu)
+                     .u16(3)
+                     .u24(0xFFFFFF)
+                     .u24(9)
+                     .u24(0xFFFFFF)
+                     .u24(0xFFFFFF)
+                     .u8(0)
+                     .u8(0x01)
+                     .u24(2)
+                     .u8(2)
+                     .u8(1)
+                     .take();
   EXPECT_EQ(decode(p, test::objectMessage(40, badKind)), 1);
   const auto* menu = bodyOf<MenuBody>(p.state, 40);
   ASSERT_NE(menu, nullptr);

@@ -19,7 +19,18 @@ std::vector<uint8_t> buttonBody(uint32_t textId = 0xFFFFFF) {
 }
 
 std::vector<uint8_t> textBoxBody(uint32_t variableId) {
-  return WireWriter().u16(ObjectType::TextBox).u16(0).u8(0).u16(0).u16(20).u24(1).u24(2).u24(3).u24(0xFFFFFF).u24(variableId).take();
+  return WireWriter()
+      .u16(ObjectType::TextBox)
+      .u16(0)
+      .u8(0)
+      .u16(0)
+      .u16(20)
+      .u24(1)
+      .u24(2)
+      .u24(3)
+      .u24(0xFFFFFF)
+      .u24(variableId)
+      .take();
 }
 
 class Decoder : public ::testing::Test {
@@ -44,8 +55,8 @@ class Decoder : public ::testing::Test {
 
 TEST_F(Decoder, InfoStoresSizesAndHomeScreen) {
   Protocol fresh;
-  const std::vector<uint8_t> info = {0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x01, 0x00, 0x02, 0x00, 0x00, 0x20, 0x00,
-                                     0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00};
+  const std::vector<uint8_t> info = {0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x01, 0x00, 0x02, 0x00, 0x00,
+                                     0x20, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00};
   EXPECT_EQ(decode(fresh, info), 0);
   EXPECT_EQ(fresh.state.infoReceived, 1);
   EXPECT_EQ(fresh.state.infoBytes[0], 1);
@@ -84,7 +95,7 @@ TEST_F(Decoder, TextPartsGrowTheTextInAnyOrder) {
   EXPECT_EQ(text(9), "abcdef");
   decode(p, partMessage(MessageType::TEXT_PART, 9, 1, {'X'}));  // overlap: last write wins
   EXPECT_EQ(text(9), "aXcdef");
-  EXPECT_EQ(p.state.pStrList.find(9)->length, 6);  // never shrinks
+  EXPECT_EQ(p.state.pStrList.find(9)->length, 6);                                 // never shrinks
   EXPECT_EQ(decode(p, partMessage(MessageType::TEXT_PART, 9, 65535, {'z'})), 1);  // beyond a u16 size
 }
 

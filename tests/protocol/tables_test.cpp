@@ -73,7 +73,7 @@ TEST_F(VariableTables, DisplayTextOfEveryType) {
 }
 
 TEST_F(VariableTables, NoneNeedsNoValueButOtherTypesDo) {
-  EXPECT_EQ(shown(0), "None");  // type 0 without any body
+  EXPECT_EQ(shown(0), "None");               // type 0 without any body
   EXPECT_EQ(shown(64), "<fail:untouched>");  // outside the table
   setVariable(4, 20, {1});
   EXPECT_EQ(shown(4), "<fail:untouched>");  // type above 13

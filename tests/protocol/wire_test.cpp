@@ -52,7 +52,7 @@ TEST(WireReader, TextEndsAtZeroAtLimitOrAtEnd) {
   };
   const Case cases[] = {
       {{'H', 'i', 0, 'x'}, SIZE_MAX, "Hi", 1},
-      {{'H', 'i'}, SIZE_MAX, "Hi", 0},       // no zero: the text ends with the data
+      {{'H', 'i'}, SIZE_MAX, "Hi", 0},         // no zero: the text ends with the data
       {{'a', 'b', 'c', 'd', 0}, 3, "abc", 2},  // cut after limit bytes
       {{0}, SIZE_MAX, "", 0},
   };

@@ -26,8 +26,8 @@ class OktRender : public ::testing::Test {
     std::ofstream(dir / "script.txt") << script;
     // Through the emulator's Bluetooth library: the binding, the link and the connect sequence run too.
     std::string cmd = std::string(OKT_RENDER) + " --ble-library " + OKT_WARBLE_EMULATOR + " --size 600x680 --out " +
-                      dir.string() + " " + options + " " +
-                      (dir / "script.txt").string() + " > " + (dir / "log.txt").string() + " 2>&1";
+                      dir.string() + " " + options + " " + (dir / "script.txt").string() + " > " +
+                      (dir / "log.txt").string() + " 2>&1";
     return std::system(cmd.c_str());
   }
   QImage picture(const std::string& name) { return QImage(QString::fromStdString((dir / (name + ".png")).string())); }
@@ -42,8 +42,8 @@ TEST_F(OktRender, TheHomeMenuWithItsRowsAndIcons) {
   ASSERT_EQ(run("snap home\n"), 0) << log();
   QImage home = picture("home");
   ASSERT_EQ(home.size(), QSize(600, 680));
-  EXPECT_EQ(home.pixel(300, 40), qRgb(0xC8, 0xC8, 0xC8));  // menu background, above the rows
-  EXPECT_EQ(home.pixel(300, 70), qRgb(0xFF, 0xFF, 0xFF));  // the first row (6144..14336 of 680)
+  EXPECT_EQ(home.pixel(300, 40), qRgb(0xC8, 0xC8, 0xC8));   // menu background, above the rows
+  EXPECT_EQ(home.pixel(300, 70), qRgb(0xFF, 0xFF, 0xFF));   // the first row (6144..14336 of 680)
   EXPECT_EQ(home.pixel(300, 160), qRgb(0xC8, 0xC8, 0xC8));  // the gap below it
   int dark = 0;  // the first row's icon at (scaleX(1024), scaleY(6144 + 2560))
   for (int y = 90; y < 114; ++y)

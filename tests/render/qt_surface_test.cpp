@@ -34,8 +34,8 @@ TEST(QtSurface, DirectFillsEqualQtsOwn) {
   struct Box {
     int l, t, r, b;
   };
-  const Box boxes[] = {{2, 3, 10, 12}, {0, 0, 31, 17}, {-5, -4, 3, 2}, {28, 14, 40, 30}, {4, 4, 5, 5},
-                       {6, 6, 8, 7},   {1, 9, 2, 16},  {-100, 5, 100, 6}};
+  const Box boxes[] = {{2, 3, 10, 12}, {0, 0, 31, 17}, {-5, -4, 3, 2}, {28, 14, 40, 30},
+                       {4, 4, 5, 5},   {6, 6, 8, 7},   {1, 9, 2, 16},  {-100, 5, 100, 6}};
   for (double ratio : {1.0, 2.0, 3.0}) {
     for (const Box& box : boxes) {
       for (int outline = 0; outline < 3; ++outline) {

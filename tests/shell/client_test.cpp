@@ -2,16 +2,16 @@
 // emulator's Bluetooth library.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
-#include <cstdio>
-#include <cstdlib>
 #include <QElapsedTimer>
-#include <QScreen>
 #include <QFile>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QAccessible>
 #include <QtTest/QTest>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -21,9 +21,9 @@
 #include "ble/qt/connect_dialogs.h"
 #include "capture/btsnoop.h"
 #include "dialogs/qt/dialogs.h"
+#include "platform/tick.h"
 #include "shell/qt/client_app.h"
 #include "shell/qt/main_window.h"
-#include "platform/tick.h"
 #include "support/layout_faults.h"
 #include "support/log_capture.h"
 #include "support/quit_bound.h"
@@ -84,14 +84,16 @@ void configureEmulator(std::vector<std::pair<const char*, const char*>> options)
 void chooseTheDemo(Driver& d) {
   d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
   d.add([] { return scanDialog() != nullptr; }, [] { scanDialog()->scanButton()->click(); });
-  d.add([] {
-    scanDialog()->refresh();
-    return scanDialog()->list()->topLevelItemCount() > 0;
-  }, [] {
-    ScanDialog* s = scanDialog();
-    s->list()->setCurrentItem(s->list()->topLevelItem(0));
-    s->connectButton()->click();
-  });
+  d.add(
+      [] {
+        scanDialog()->refresh();
+        return scanDialog()->list()->topLevelItemCount() > 0;
+      },
+      [] {
+        ScanDialog* s = scanDialog();
+        s->list()->setCurrentItem(s->list()->topLevelItem(0));
+        s->connectButton()->click();
+      });
 }
 
 // A click at a point of the view, in view units, as the mouse would make it.
@@ -140,46 +142,54 @@ TEST(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
           EXPECT_TRUE(w->information()->text().startsWith("MAC: 0C:0C:0C:00:00:01"));
           clickRow(0);  // Buttons
         });
-  d.add([&] {
-    return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && mainWindow()->backButton()->isEnabled();
-  }, [] { mainWindow()->backButton()->click(); });
+  d.add(
+      [&] {
+        return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos &&
+               mainWindow()->backButton()->isEnabled();
+      },
+      [] { mainWindow()->backButton()->click(); });
   // A value edit: page 2, "Settings", the speed row opens its number editor.
-  d.add([&] {
-    return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1") &&
-           mainWindow()->nextButton()->isEnabled();
-  }, [] { mainWindow()->nextButton()->click(); });
+  d.add(
+      [&] {
+        return log.text().rfind("REDO Draw: Redrawing Menu 0") > log.text().find("Redrawing Screen 1") &&
+               mainWindow()->nextButton()->isEnabled();
+      },
+      [] { mainWindow()->nextButton()->click(); });
   d.add([&] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });
   d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
-  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; }, [] {
-    auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
-    editor->field(0)->setText("123");
-    editor->okButton()->click();
-  });
+  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; },
+        [] {
+          auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
+          editor->field(0)->setText("123");
+          editor->okButton()->click();
+        });
   d.add([&] { return log.text().find("[LNK] Sending request with 15 bytes - 0008") != std::string::npos; },
         [] { mainWindow()->disconnectButton()->click(); });
-  d.add([&] {
-    return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos &&
-           mainWindow()->status()->text().startsWith("Idle");
-  }, [] {
-    // Disconnected looks disconnected: the frame dimmed under a panel, nothing to press.
-    MainWindow* w = mainWindow();
-    EXPECT_TRUE(w->display()->isOffline());
-    EXPECT_TRUE(w->display()->offlineText()->text().startsWith("Disconnected"));
-    EXPECT_FALSE(w->prevButton()->isEnabled() || w->nextButton()->isEnabled() || w->backButton()->isEnabled());
-    EXPECT_TRUE(w->display()->targets().empty());
-    // The console's lines are in the Log dock too, and Save writes them.
-    w->logDock()->flush();
-    EXPECT_TRUE(w->logDock()->text()->toPlainText().contains("System READY"));
-    QTemporaryDir dir;
-    QString error;
-    ASSERT_TRUE(w->logDock()->saveTo(dir.filePath("okt.log"), error)) << error.toStdString();
-    QFile saved(dir.filePath("okt.log"));
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(saved.readAll().contains(">>Closing device"));
-    EXPECT_FALSE(w->logDock()->saveTo(dir.filePath("no/such/dir/okt.log"), error));
-    EXPECT_TRUE(error.startsWith("Cannot write")) << error.toStdString();
-    w->close();  // the close box: quit
-  });
+  d.add(
+      [&] {
+        return log.text().find("REDO Ctrl: Disconnect from OKT Server") != std::string::npos &&
+               mainWindow()->status()->text().startsWith("Idle");
+      },
+      [] {
+        // Disconnected looks disconnected: the frame dimmed under a panel, nothing to press.
+        MainWindow* w = mainWindow();
+        EXPECT_TRUE(w->display()->isOffline());
+        EXPECT_TRUE(w->display()->offlineText()->text().startsWith("Disconnected"));
+        EXPECT_FALSE(w->prevButton()->isEnabled() || w->nextButton()->isEnabled() || w->backButton()->isEnabled());
+        EXPECT_TRUE(w->display()->targets().empty());
+        // The console's lines are in the Log dock too, and Save writes them.
+        w->logDock()->flush();
+        EXPECT_TRUE(w->logDock()->text()->toPlainText().contains("System READY"));
+        QTemporaryDir dir;
+        QString error;
+        ASSERT_TRUE(w->logDock()->saveTo(dir.filePath("okt.log"), error)) << error.toStdString();
+        QFile saved(dir.filePath("okt.log"));
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().contains(">>Closing device"));
+        EXPECT_FALSE(w->logDock()->saveTo(dir.filePath("no/such/dir/okt.log"), error));
+        EXPECT_TRUE(error.startsWith("Cannot write")) << error.toStdString();
+        w->close();  // the close box: quit
+      });
   int rc = runDriven(d, log);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(d.done(), 11u);  // every step ran
@@ -215,42 +225,48 @@ TEST(OktClient, Screenshots) {
   test::LogCapture log;
   Driver d;
   d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
-  d.add([] {
-    if (!scanDialog()) return false;
-    scanDialog()->refresh();
-    return scanDialog()->list()->topLevelItemCount() > 0;
-  }, [out] {
-    snapshot(scanDialog(), out + "scan-dialog.png");
-    ScanDialog* s = scanDialog();
-    s->list()->setCurrentItem(s->list()->topLevelItem(0));
-    s->connectButton()->click();
-  });
+  d.add(
+      [] {
+        if (!scanDialog()) return false;
+        scanDialog()->refresh();
+        return scanDialog()->list()->topLevelItemCount() > 0;
+      },
+      [out] {
+        snapshot(scanDialog(), out + "scan-dialog.png");
+        ScanDialog* s = scanDialog();
+        s->list()->setCurrentItem(s->list()->topLevelItem(0));
+        s->connectButton()->click();
+      });
   d.add(showsConnected, [out] {
     snapshot(mainWindow(), out + "main-window.png");
     mainWindow()->resize(1000, 720);
   });
-  d.add([] {
-    QImage f = mainWindow()->display()->frame();
-    ViewRect v = mainWindow()->display()->view();
-    return mainWindow()->width() >= 1000 && f.width() == v.right && f.height() == v.bottom;
-  }, [out] {
-    snapshot(mainWindow(), out + "main-window-wide.png");
-    mainWindow()->resize(520, 760);
-    mainWindow()->nextButton()->click();
-  });
+  d.add(
+      [] {
+        QImage f = mainWindow()->display()->frame();
+        ViewRect v = mainWindow()->display()->view();
+        return mainWindow()->width() >= 1000 && f.width() == v.right && f.height() == v.bottom;
+      },
+      [out] {
+        snapshot(mainWindow(), out + "main-window-wide.png");
+        mainWindow()->resize(520, 760);
+        mainWindow()->nextButton()->click();
+      });
   d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });  // Settings
   d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
-  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; }, [out] {
-    auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
-    snapshot(editor, out + "editor.png");
-    editor->reject();
-  });
-  d.add([] { return QApplication::activeModalWidget() == nullptr; }, [out] {
-    mainWindow()->logDock()->show();
-    mainWindow()->resize(760, 900);
-    snapshot(mainWindow(), out + "log-dock.png");
-    mainWindow()->close();
-  });
+  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; },
+        [out] {
+          auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
+          snapshot(editor, out + "editor.png");
+          editor->reject();
+        });
+  d.add([] { return QApplication::activeModalWidget() == nullptr; },
+        [out] {
+          mainWindow()->logDock()->show();
+          mainWindow()->resize(760, 900);
+          snapshot(mainWindow(), out + "log-dock.png");
+          mainWindow()->close();
+        });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 8u);
 }
@@ -265,13 +281,15 @@ TEST(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
   d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(4); });  // "Drop the link"
   // The status line says what is going on, and the buttons wait for the device.
-  d.add([] { return mainWindow()->status()->text() == "Reconnecting (attempt 1, next try in 1 s)"; }, [] {
-    EXPECT_FALSE(mainWindow()->nextButton()->isEnabled());
-    DisplayArea* a = mainWindow()->display();
-    EXPECT_TRUE(a->isOffline());
-    EXPECT_TRUE(a->offlineText()->text().startsWith("Reconnecting in ")) << a->offlineText()->text().toStdString();
-    EXPECT_TRUE(a->cancelButton()->isVisible());
-  });
+  d.add([] { return mainWindow()->status()->text() == "Reconnecting (attempt 1, next try in 1 s)"; },
+        [] {
+          EXPECT_FALSE(mainWindow()->nextButton()->isEnabled());
+          DisplayArea* a = mainWindow()->display();
+          EXPECT_TRUE(a->isOffline());
+          EXPECT_TRUE(a->offlineText()->text().startsWith("Reconnecting in "))
+              << a->offlineText()->text().toStdString();
+          EXPECT_TRUE(a->cancelButton()->isVisible());
+        });
   d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->close(); });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 7u);
@@ -291,19 +309,21 @@ TEST(OktClient, RecordsTheSessionUntilStopped) {
   QTemporaryDir dir;
   std::string path = dir.filePath("session.btsnoop").toStdString();
   Driver d;
-  d.add([] { return mainWindow() != nullptr; }, [] {
-    EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
-    EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
-  });
+  d.add([] { return mainWindow() != nullptr; },
+        [] {
+          EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
+          EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
+        });
   chooseTheDemo(d);
   d.add(showsConnected, [] { clickRow(0); });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; }, [] {
-    mainWindow()->stopRecordingAction()->trigger();
-    EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
-    EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
-    EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
-    mainWindow()->close();
-  });
+  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; },
+        [] {
+          mainWindow()->stopRecordingAction()->trigger();
+          EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
+          EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
+          EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
+          mainWindow()->close();
+        });
   ClientOptions options;
   options.recordFile = path;
   EXPECT_EQ(runDriven(d, log, options), 0);
@@ -351,57 +371,66 @@ TEST(OktClient, TheViewFollowsTheWindowAndTheKeyboardDoesWhatTheMouseDoes) {
     return !f.isNull() && f.width() == v.right && f.height() == v.bottom;
   };
   auto key = [](QWidget* to, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(to, k, m); };
-  d.add([frameFits] { return showsConnected() && frameFits(); }, [&] {
-    first = area()->view();
-    mainWindow()->resize(mainWindow()->width() + 300, mainWindow()->height() + 200);
-  });
+  d.add([frameFits] { return showsConnected() && frameFits(); },
+        [&] {
+          first = area()->view();
+          mainWindow()->resize(mainWindow()->width() + 300, mainWindow()->height() + 200);
+        });
   // One redraw at the new size once it has settled; the device's shape is kept.
-  d.add([&] { return frameFits() && area()->view().bottom > first.bottom; }, [&] {
-    Box b = area()->box();
-    EXPECT_NEAR(static_cast<double>(b.width) / b.height, 450.0 / 553, 0.01);
-    EXPECT_GT(b.x, 0);  // bars beside it
-    mainWindow()->fillAction()->trigger();
-  });
-  d.add([&] { return frameFits() && area()->box().width == area()->width(); }, [&] {
-    // Escape does not quit; the keyboard walks the home menu's rows.
-    mainWindow()->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(mainWindow(), 2000));
-    key(mainWindow(), Qt::Key_Escape);
-    EXPECT_TRUE(mainWindow()->isVisible());
-    area()->setFocus(Qt::TabFocusReason);  // enters at the first row
-    key(area(), Qt::Key_Down);
-    key(area(), Qt::Key_Up);
-    key(area(), Qt::Key_Return);  // "Buttons"
-  });
-  d.add([&] {
-    return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && frameFits() &&
-           area()->targets().size() == 6 && area()->targets()[0].kind == DisplayTarget::Kind::Button;
-  }, [&] {
-    // The screen's buttons, named by their texts, for assistive technology too.
-    QAccessibleInterface* display = QAccessible::queryAccessibleInterface(area());
-    std::vector<std::string> names;
-    for (int i = 0; i < display->childCount(); ++i)
-      if (display->child(i)->role() == QAccessible::Button && display->child(i)->object() == nullptr)
-        names.push_back(display->child(i)->text(QAccessible::Name).toStdString());
-    EXPECT_EQ(names, (std::vector<std::string>{"Style 0: plain", "Style 1: count", "Style 2: rename", "Send a fault",
-                                               "Recolour", "0 times"}));  // the presses box, named by its value
-    mark = log.lines().size();
-    key(area(), Qt::Key_Tab);  // "Style 1: count"
-    EXPECT_EQ(area()->focusedTarget(), 1);
-    key(area(), Qt::Key_Space);
-  });
-  d.add([&] { return eventsWritten(log, mark).size() == 1; }, [&] {
-    Box b = targetBox(area()->box(), area()->targets()[1]);
-    QTest::mouseClick(area(), Qt::LeftButton, {}, QPoint(b.x + b.width / 2, b.y + b.height / 2));
-  });
-  d.add([&] { return eventsWritten(log, mark).size() == 2; }, [&] {
-    auto sent = eventsWritten(log, mark);
-    EXPECT_EQ(sent[0], sent[1]);
-    key(mainWindow(), Qt::Key_Backspace);  // BACK
-  });
+  d.add([&] { return frameFits() && area()->view().bottom > first.bottom; },
+        [&] {
+          Box b = area()->box();
+          EXPECT_NEAR(static_cast<double>(b.width) / b.height, 450.0 / 553, 0.01);
+          EXPECT_GT(b.x, 0);  // bars beside it
+          mainWindow()->fillAction()->trigger();
+        });
+  d.add([&] { return frameFits() && area()->box().width == area()->width(); },
+        [&] {
+          // Escape does not quit; the keyboard walks the home menu's rows.
+          mainWindow()->activateWindow();
+          EXPECT_TRUE(QTest::qWaitForWindowActive(mainWindow(), 2000));
+          key(mainWindow(), Qt::Key_Escape);
+          EXPECT_TRUE(mainWindow()->isVisible());
+          area()->setFocus(Qt::TabFocusReason);  // enters at the first row
+          key(area(), Qt::Key_Down);
+          key(area(), Qt::Key_Up);
+          key(area(), Qt::Key_Return);  // "Buttons"
+        });
+  d.add(
+      [&] {
+        return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos && frameFits() &&
+               area()->targets().size() == 6 && area()->targets()[0].kind == DisplayTarget::Kind::Button;
+      },
+      [&] {
+        // The screen's buttons, named by their texts, for assistive technology too.
+        QAccessibleInterface* display = QAccessible::queryAccessibleInterface(area());
+        std::vector<std::string> names;
+        for (int i = 0; i < display->childCount(); ++i)
+          if (display->child(i)->role() == QAccessible::Button && display->child(i)->object() == nullptr)
+            names.push_back(display->child(i)->text(QAccessible::Name).toStdString());
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"Style 0: plain", "Style 1: count", "Style 2: rename", "Send a fault",
+                                            "Recolour", "0 times"}));  // the presses box, named by its value
+        mark = log.lines().size();
+        key(area(), Qt::Key_Tab);  // "Style 1: count"
+        EXPECT_EQ(area()->focusedTarget(), 1);
+        key(area(), Qt::Key_Space);
+      });
+  d.add([&] { return eventsWritten(log, mark).size() == 1; },
+        [&] {
+          Box b = targetBox(area()->box(), area()->targets()[1]);
+          QTest::mouseClick(area(), Qt::LeftButton, {}, QPoint(b.x + b.width / 2, b.y + b.height / 2));
+        });
+  d.add([&] { return eventsWritten(log, mark).size() == 2; },
+        [&] {
+          auto sent = eventsWritten(log, mark);
+          EXPECT_EQ(sent[0], sent[1]);
+          key(mainWindow(), Qt::Key_Backspace);  // BACK
+        });
   d.add([&] { return mainWindow()->pageBox()->text() == "0" && mainWindow()->nextButton()->isEnabled(); },
         [&] { key(mainWindow(), Qt::Key_PageDown); });
-  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] { key(mainWindow(), Qt::Key_Q, Qt::ControlModifier); });
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; },
+        [&] { key(mainWindow(), Qt::Key_Q, Qt::ControlModifier); });
   ClientOptions options;
   options.connectAddress = "0C:0C:0C:00:00:01";
   EXPECT_EQ(runDriven(d, log, options), 0);
@@ -422,7 +451,8 @@ TEST_P(WindowLayout, NothingOverlapsOrIsCut) {
   w.setConnectionText("Reconnecting (attempt 12, next try in 30 s)");
   w.deviceLabel()->setText("0C:0C:0C:00:00:01");
   w.counters()->setText("1234/1234 elements · 88 msg/s");
-  w.information()->setText("MAC: 0C:0C:0C:00:00:01\nFwVer: 1.01\nModel: OKT-DEMO  -  HW Rev ID: B\nSerial Number: DEMO-0001");
+  w.information()->setText(
+      "MAC: 0C:0C:0C:00:00:01\nFwVer: 1.01\nModel: OKT-DEMO  -  HW Rev ID: B\nSerial Number: DEMO-0001");
   w.display()->setOffline("Lost: The device stopped answering", true, true);
   w.logDock()->show();
   // The window as large as the font: twice the font is what a 200 % screen
@@ -432,7 +462,8 @@ TEST_P(WindowLayout, NothingOverlapsOrIsCut) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QTest::qWait(50);  // the panel's text wraps to its width, then the layout follows
   QStringList faults = test::layoutFaults(w, false);
-  EXPECT_TRUE(faults.isEmpty()) << "main window at " << GetParam() * 100 << " %:\n  " << faults.join("\n  ").toStdString();
+  EXPECT_TRUE(faults.isEmpty()) << "main window at " << GetParam() * 100 << " %:\n  "
+                                << faults.join("\n  ").toStdString();
 
   WarbleBinding warble;
   std::string error;
@@ -445,7 +476,8 @@ TEST_P(WindowLayout, NothingOverlapsOrIsCut) {
   scan.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&scan));
   faults = test::layoutFaults(scan);
-  EXPECT_TRUE(faults.isEmpty()) << "scan dialog at " << GetParam() * 100 << " %:\n  " << faults.join("\n  ").toStdString();
+  EXPECT_TRUE(faults.isEmpty()) << "scan dialog at " << GetParam() * 100 << " %:\n  "
+                                << faults.join("\n  ").toStdString();
   scan.reject();
   unbindWarble(warble);
 }
@@ -468,15 +500,17 @@ TEST_P(QuitTheClient, EndsAtOnce) {
   Driver d;
   GetParam().reach(d, log);
   QElapsedTimer sinceClose;
-  d.add([] { return true; }, [&] {
-    platform::sleepMs(50);  // well inside whatever the state waits for
-    sinceClose.start();
-    mainWindow()->close();
-  });
+  d.add([] { return true; },
+        [&] {
+          platform::sleepMs(50);  // well inside whatever the state waits for
+          sinceClose.start();
+          mainWindow()->close();
+        });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_TRUE(sinceClose.isValid()) << "the state was never reached";
   EXPECT_LT(sinceClose.elapsed(), test::kQuitBoundMs) << GetParam().name;
-  std::printf("%s: ended %lld ms after the window closed\n", GetParam().name, static_cast<long long>(sinceClose.elapsed()));
+  std::printf("%s: ended %lld ms after the window closed\n", GetParam().name,
+              static_cast<long long>(sinceClose.elapsed()));
 }
 
 // Opens a dialog from the demo: page 2 of the home menu, row `menuRow`, then
@@ -525,10 +559,11 @@ INSTANTIATE_TEST_SUITE_P(
                  [](Driver& d, test::LogCapture& log) {
                    chooseTheDemo(d);
                    d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
-                   d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [&] {
-                     configureEmulator({{"handler-delay-ms", "60000"}});
-                     clickRow(5);  // an event row
-                   });
+                   d.add([] { return mainWindow()->pageBox()->text() == "1"; },
+                         [&] {
+                           configureEmulator({{"handler-delay-ms", "60000"}});
+                           clickRow(5);  // an event row
+                         });
                    d.add([&] { return log.text().find("[LNK] Sending request with 14 bytes") != std::string::npos; },
                          [] {});
                  }},

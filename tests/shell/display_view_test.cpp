@@ -13,13 +13,13 @@ TEST(DisplayBox, FitKeepsTheDevicesShapeCentredAndFillTakesTheArea) {
     ScaleMode mode;
     Box expected;
   } cases[] = {
-      {450, 553, ScaleMode::Fit, {0, 0, 450, 553}},      // the device's own size
-      {900, 553, ScaleMode::Fit, {225, 0, 450, 553}},    // wide: bars left and right
-      {450, 1000, ScaleMode::Fit, {0, 223, 450, 553}},   // tall: bars above and below
-      {900, 1106, ScaleMode::Fit, {0, 0, 900, 1106}},    // twice the size
-      {1, 1000, ScaleMode::Fit, {0, 499, 1, 1}},         // never empty
+      {450, 553, ScaleMode::Fit, {0, 0, 450, 553}},     // the device's own size
+      {900, 553, ScaleMode::Fit, {225, 0, 450, 553}},   // wide: bars left and right
+      {450, 1000, ScaleMode::Fit, {0, 223, 450, 553}},  // tall: bars above and below
+      {900, 1106, ScaleMode::Fit, {0, 0, 900, 1106}},   // twice the size
+      {1, 1000, ScaleMode::Fit, {0, 499, 1, 1}},        // never empty
       {900, 553, ScaleMode::Fill, {0, 0, 900, 553}},
-      {0, 553, ScaleMode::Fit, {}},                      // no area, no box
+      {0, 553, ScaleMode::Fit, {}},  // no area, no box
       {-5, 10, ScaleMode::Fill, {}},
   };
   for (const Case& c : cases) {
@@ -43,12 +43,10 @@ TEST(ViewPixelAt, PointsOfTheBoxBecomeViewPixelsTheBarsAndTheLastRowAndColumnDoN
     bool inside;
     uint32_t px, py;
   } cases[] = {
-      {100, 0, true, 0, 0},
-      {325, 276.5, true, 450, 553},
-      {549, 552, true, 898, 1104},
-      {549.5, 10, false, 0, 0},  // the view's last column
-      {99, 10, false, 0, 0},     // the bar on the left
-      {560, 10, false, 0, 0},    // the bar on the right
+      {100, 0, true, 0, 0},        {325, 276.5, true, 450, 553},
+      {549, 552, true, 898, 1104}, {549.5, 10, false, 0, 0},  // the view's last column
+      {99, 10, false, 0, 0},                                  // the bar on the left
+      {560, 10, false, 0, 0},                                 // the bar on the right
       {200, -1, false, 0, 0},
   };
   for (const Case& c : cases) {
@@ -81,7 +79,7 @@ TEST(StepFocus, TheWalkEntersAtEitherEndAndLeavesPastIt) {
     bool backwards;
     int expected;
   } cases[] = {
-      {-1, 3, false, 0}, {-1, 3, true, 2}, {0, 3, false, 1}, {2, 3, false, -1},
+      {-1, 3, false, 0}, {-1, 3, true, 2}, {0, 3, false, 1},   {2, 3, false, -1},
       {0, 3, true, -1},  {1, 3, true, 0},  {-1, 0, false, -1}, {7, 3, false, 0},  // a stale index enters again
   };
   for (const Case& c : cases) {

@@ -11,8 +11,8 @@
 #include <random>
 
 #include "ble/binding.h"
-#include "shell/connection_manager.h"
 #include "platform/log.h"
+#include "shell/connection_manager.h"
 #include "support/log_capture.h"
 #include "support/quit_bound.h"
 #include "support/scripted_host.h"
@@ -293,7 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
                    t.config("ignore-requests", "1");
                    test::LogCapture log;
                    t.queue.postAppMessage(AppMessageType::CONNECT);
-                   ASSERT_TRUE(t.waitUntil([&] { return log.text().find("Connect to OKT Server") != std::string::npos; }));
+                   ASSERT_TRUE(
+                       t.waitUntil([&] { return log.text().find("Connect to OKT Server") != std::string::npos; }));
                  }},
         QuitCase{"ShowingTheErrorBox",
                  [](Lifecycle& t) {
@@ -308,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
                    t.connect();
                    t.host.answer(ScriptedHost::held());
                    t.nextPage();
-                   t.click(1000, Lifecycle::row(3));  // settings
+                   t.click(1000, Lifecycle::row(3));             // settings
                    t.engine->setClick(1000, Lifecycle::row(1));  // the volume's editor
                    ASSERT_TRUE(t.host.waitFor("editor"));
                  }},
@@ -340,14 +341,16 @@ TEST_F(Lifecycle, TwoHundredDropsAndReconnections) {
     ASSERT_TRUE(waitUntil([&] {
       ConnectionPhase now = status().current().phase;
       return now == ConnectionPhase::Downloading || now == ConnectionPhase::Connected;
-    })) << i << " " << describeConnection(status().current());
+    })) << i
+        << " " << describeConnection(status().current());
     platform::sleepMs(random() % 15);
     engine->setClick(1000 + random() % 60000, row(random() % 6));
     if (i % 4 == 0) engine->postControl(i % 8 ? ControlFlag::NEXT_PAGE : ControlFlag::BACK);
     config("drop-link");
-    ASSERT_TRUE(waitUntil([&] { return status().current().phase != ConnectionPhase::Connected &&
-                                       status().current().phase != ConnectionPhase::Downloading; }))
-        << i;
+    ASSERT_TRUE(waitUntil([&] {
+      return status().current().phase != ConnectionPhase::Connected &&
+             status().current().phase != ConnectionPhase::Downloading;
+    })) << i;
   }
   ASSERT_TRUE(status().waitFor(ConnectionPhase::Connected, 10000));
   platform::setLogSink(previous);

@@ -75,8 +75,9 @@ inline QString shownText(const QWidget* w) {
 }
 
 inline bool isControl(const QWidget* w) {
-  return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) || qobject_cast<const QLineEdit*>(w) ||
-         qobject_cast<const QAbstractSlider*>(w) || qobject_cast<const QAbstractScrollArea*>(w);
+  return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) ||
+         qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSlider*>(w) ||
+         qobject_cast<const QAbstractScrollArea*>(w);
 }
 
 inline void checkText(const QWidget* w, QStringList& faults) {
@@ -101,7 +102,8 @@ inline void checkText(const QWidget* w, QStringList& faults) {
     if (fm.horizontalAdvance(line) > room.width())
       faults << QString("%1: text %2 wide in %3").arg(describe(w)).arg(fm.horizontalAdvance(line)).arg(room.width());
   int height = static_cast<int>(lines.size()) * fm.lineSpacing() - fm.leading();
-  if (height > room.height()) faults << QString("%1: text %2 high in %3").arg(describe(w)).arg(height).arg(room.height());
+  if (height > room.height())
+    faults << QString("%1: text %2 high in %3").arg(describe(w)).arg(height).arg(room.height());
 }
 
 inline void checkChildren(const QWidget* parent, QStringList& faults) {
@@ -115,7 +117,8 @@ inline void checkChildren(const QWidget* parent, QStringList& faults) {
     if (!parent->rect().contains(w->geometry()))
       faults << QString("%1 sticks out of %2").arg(describe(w), describe(parent));
     for (int k = i + 1; k < shown.size(); ++k)
-      if (w->geometry().intersects(shown[k]->geometry())) faults << QString("%1 overlaps %2").arg(describe(w), describe(shown[k]));
+      if (w->geometry().intersects(shown[k]->geometry()))
+        faults << QString("%1 overlaps %2").arg(describe(w), describe(shown[k]));
     checkText(w, faults);
     if (!isControl(w)) checkChildren(w, faults);
   }
@@ -137,8 +140,10 @@ inline QStringList layoutFaults(const QWidget& d, bool checkCaption = true) {
 // does to a layout.
 inline QFont scaled(const QFont& normal, int scale) {
   QFont f = normal;
-  if (f.pointSizeF() > 0) f.setPointSizeF(f.pointSizeF() * scale);
-  else f.setPixelSize(f.pixelSize() * scale);
+  if (f.pointSizeF() > 0)
+    f.setPointSizeF(f.pointSizeF() * scale);
+  else
+    f.setPixelSize(f.pixelSize() * scale);
   return f;
 }
 

@@ -16,10 +16,13 @@ inline std::vector<uint8_t> message(uint16_t type, const std::vector<uint8_t>& b
   return w.take();
 }
 
-inline int decode(Protocol& p, const std::vector<uint8_t>& bytes) { return decodeMessage(p, bytes.data(), bytes.size()); }
+inline int decode(Protocol& p, const std::vector<uint8_t>& bytes) {
+  return decodeMessage(p, bytes.data(), bytes.size());
+}
 
 inline std::vector<uint8_t> infoMessage(uint32_t objects, uint32_t texts, uint32_t variables, uint32_t home = 0) {
-  return message(MessageType::INFO, WireWriter().u8(1).u8(0).u8(2).u24(objects).u24(texts).u24(variables).u24(home).take());
+  return message(MessageType::INFO,
+                 WireWriter().u8(1).u8(0).u8(2).u24(objects).u24(texts).u24(variables).u24(home).take());
 }
 
 // Decodes an INFO and allocates the tables as the connect sequence does.
@@ -56,7 +59,8 @@ inline std::vector<uint8_t> variableMessage(uint32_t id, const std::vector<uint8
   return message(MessageType::VARIABLE, WireWriter().u24(id).u8(0).bytes(body).take());
 }
 
-inline std::vector<uint8_t> partMessage(uint16_t type, uint32_t id, uint16_t offset, const std::vector<uint8_t>& bytes) {
+inline std::vector<uint8_t> partMessage(uint16_t type, uint32_t id, uint16_t offset,
+                                        const std::vector<uint8_t>& bytes) {
   return message(type, WireWriter().u24(id).u16(offset).u8(static_cast<uint32_t>(bytes.size())).bytes(bytes).take());
 }
 

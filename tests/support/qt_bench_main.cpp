@@ -1,6 +1,6 @@
 // Google Benchmark main for benchmarks that need a Qt GUI application.
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
+#include <QGuiApplication>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

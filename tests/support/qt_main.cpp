@@ -1,7 +1,7 @@
 // GoogleTest main for suites that need a Qt GUI application (fonts, images,
 // widgets), run without a display.
-#include <QGuiApplication>
 #include <gtest/gtest.h>
+#include <QGuiApplication>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

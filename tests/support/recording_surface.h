@@ -11,7 +11,7 @@ namespace okt::test {
 class RecordingSurface : public Surface {
  public:
   struct Call {
-    std::string kind;  // rectangle, roundRect, polygon, ellipse, polyline, text, blend
+    std::string kind;           // rectangle, roundRect, polygon, ellipse, polyline, text, blend
     std::vector<Point> points;  // corners (l,t),(r,b) for boxes; the points otherwise
     Pen pen;
     Brush brush;
@@ -45,7 +45,8 @@ class RecordingSurface : public Surface {
     record("ellipse", {{l, t}, {r, b}}, pen, brush);
   }
   void polyline(const std::vector<Point>& p, const Pen& pen) override { record("polyline", p, pen, Brush{}); }
-  void text(int x, int y, const std::string& utf8, int height, const std::string&, int, int align, DeviceColour colour) override {
+  void text(int x, int y, const std::string& utf8, int height, const std::string&, int, int align,
+            DeviceColour colour) override {
     Call& c = record("text", {{x, y}}, Pen{}, Brush{});
     c.text = utf8;
     c.height = height;

@@ -21,8 +21,8 @@ class ScriptedHost : public UiHost, public DisplayRenderer, public EditorHost {
  public:
   struct Answer {
     int result = kDialogCancel;
-    std::string entry;       // password dialogs
-    int32_t button = -1;     // pop-ups
+    std::string entry;    // password dialogs
+    int32_t button = -1;  // pop-ups
     bool held = false;
   };
   static Answer held() { return {kDialogCancel, "", -1, true}; }
@@ -93,7 +93,8 @@ class ScriptedHost : public UiHost, public DisplayRenderer, public EditorHost {
     return a.result;
   }
   int popupDialog(const PopupRequest& r, int32_t& selectedButton) override {
-    std::string call = "popup " + std::to_string(r.popupId) + " \"" + r.title + "\" " + std::to_string(r.buttonLabels.size());
+    std::string call =
+        "popup " + std::to_string(r.popupId) + " \"" + r.title + "\" " + std::to_string(r.buttonLabels.size());
     if (!allowed()) {
       record("refused " + call);
       return kDialogCancel;

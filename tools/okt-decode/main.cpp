@@ -80,8 +80,8 @@ const char* typeName(uint32_t type) {
 }
 
 void printTables(const ClientState& s) {
-  std::printf("INFO: %u objects, %u texts, %u variables, home screen %u\n", s.objectCount, s.textCount,
-              s.variableCount, s.homeScreen);
+  std::printf("INFO: %u objects, %u texts, %u variables, home screen %u\n", s.objectCount, s.textCount, s.variableCount,
+              s.homeScreen);
   std::printf("\nTexts:\n");
   s.pStrList.forEachStored([](uint32_t id, const TextEntry& e) {
     if (e.text) std::printf("  %6u  \"%s\"\n", id, e.text->c_str());
@@ -90,8 +90,8 @@ void printTables(const ClientState& s) {
   s.pVarList.forEachStored([&s](uint32_t id, const VariableEntry& e) {
     std::string shown;
     if (e.value.empty() || formatVariable(s, id, shown) != 0) return;
-    std::printf("  %6u  type %2u  access %u  limits %u..%u  shows \"%s\"\n", id, e.type, e.access, e.minimum,
-                e.maximum, shown.c_str());
+    std::printf("  %6u  type %2u  access %u  limits %u..%u  shows \"%s\"\n", id, e.type, e.access, e.minimum, e.maximum,
+                shown.c_str());
   });
   std::printf("\nObjects:\n");
   s.pObjList.forEachStored([&s](uint32_t id, const ObjectEntry& e) {

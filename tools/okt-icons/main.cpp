@@ -43,7 +43,8 @@ QImage sheet(const std::vector<int>& run) {
       p.drawImage(x + (kCell - kIcon) / 2, y + 12, img);
     }
     p.setPen(Qt::black);
-    p.drawText(QRect(x, y + kCell - 30, kCell, 24), Qt::AlignCenter, QString("0x%1").arg(e.id, 6, 16, QChar('0')).toUpper().replace("0X", "0x"));
+    p.drawText(QRect(x, y + kCell - 30, kCell, 24), Qt::AlignCenter,
+               QString("0x%1").arg(e.id, 6, 16, QChar('0')).toUpper().replace("0X", "0x"));
   }
   return image;
 }
@@ -98,10 +99,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "okt-icons: cannot write %s\n", qPrintable(name));
       return 1;
     }
-    s << "<h2>0x" << first << " to 0x" << QString::number(kIconTable[run.back()].id, 16).toUpper() << " ("
-      << run.size() << ")</h2>\n<img src=\"" << name << "\" alt=\"\"><table>\n";
+    s << "<h2>0x" << first << " to 0x" << QString::number(kIconTable[run.back()].id, 16).toUpper() << " (" << run.size()
+      << ")</h2>\n<img src=\"" << name << "\" alt=\"\"><table>\n";
     for (int i : run)
-      s << "<tr><td>0x" << QString::number(kIconTable[i].id, 16).toUpper() << "</td><td>" << kIconNames[i] << "</td></tr>\n";
+      s << "<tr><td>0x" << QString::number(kIconTable[i].id, 16).toUpper() << "</td><td>" << kIconNames[i]
+        << "</td></tr>\n";
     s << "</table>\n";
   }
   std::printf("okt-icons: %zu sheets and index.html in %s\n", runs.size(), argv[1]);

@@ -173,7 +173,8 @@ int renderPicture(const std::string& file, const std::string& out) {
   if (data.startsWith("\xFF\xD8")) {
     auto ctx = std::make_unique<JpegContext>();
     jpegInit(*ctx);
-    if (jpegDecode(*ctx, bytes, static_cast<uint32_t>(data.size())) != Ok) return fail(file + ": JPG: Error decoding the input file.", 1);
+    if (jpegDecode(*ctx, bytes, static_cast<uint32_t>(data.size())) != Ok)
+      return fail(file + ": JPG: Error decoding the input file.", 1);
     int w = jpegWidth(*ctx), h = jpegHeight(*ctx);
     image = QImage(w, h, QImage::Format_RGB888);
     const uint8_t* p = jpegPixels(*ctx);
@@ -186,7 +187,8 @@ int renderPicture(const std::string& file, const std::string& out) {
     jpegRelease(*ctx);
   } else if (data.startsWith("GIF")) {
     GifDecoder g;
-    if (gifDecode(g, bytes, static_cast<uint32_t>(data.size())) != 0) return fail(file + ": GIF: Error decoding the input file.", 1);
+    if (gifDecode(g, bytes, static_cast<uint32_t>(data.size())) != 0)
+      return fail(file + ": GIF: Error decoding the input file.", 1);
     if (gifWidth(g) == 0 || gifHeight(g) == 0) return fail(file + ": the picture is empty", 1);
     image = QImage(g.pixels.data(), gifWidth(g), gifHeight(g), gifWidth(g) * 4, QImage::Format_ARGB32).copy();
   } else {
@@ -196,7 +198,8 @@ int renderPicture(const std::string& file, const std::string& out) {
     auto picture = renderSvg(text.constData(), static_cast<uint32_t>(size.width()));
     if (!picture) return fail(file + ": SVG: Error rendering SVG string", 1);
     image = QImage(picture->pixels.data(), static_cast<int>(picture->width), static_cast<int>(picture->height),
-                   static_cast<int>(picture->width) * 4, QImage::Format_RGBA8888).copy();
+                   static_cast<int>(picture->width) * 4, QImage::Format_RGBA8888)
+                .copy();
   }
   if (!image.save(QString::fromStdString(out))) return fail("cannot write " + out, 1);
   std::printf("%s: %d x %d\n", out.c_str(), image.width(), image.height());
@@ -228,9 +231,12 @@ class HeadlessEditor : public EditorHost {
   int runEditor(EditorKind kind, const DialogTemplate&, EditorRecord& r) override {
     std::string typed;
     if (!host_.nextEdit(typed)) return kIdCancel;
-    if (kind == EditorKind::Text) r.text = typed.substr(0, kEditorTextBytes - 1);
-    else if (kind == EditorKind::List) r.value = listChoice(std::atoi(typed.c_str()));
-    else if (auto n = parseNumber(typed)) r.value = numberBits(r.type, *n);
+    if (kind == EditorKind::Text)
+      r.text = typed.substr(0, kEditorTextBytes - 1);
+    else if (kind == EditorKind::List)
+      r.value = listChoice(std::atoi(typed.c_str()));
+    else if (auto n = parseNumber(typed))
+      r.value = numberBits(r.type, *n);
     else {
       std::fprintf(stderr, "type: \"%s\" is not a number; nothing written\n", typed.c_str());
       return kIdCancel;  // as the window's editor refuses it
@@ -272,27 +278,38 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--device") device = value();
-    else if (a == "--replay") device = value(), replay = true;
-    else if (a == "--record") recordPath = value();
-    else if (a == "--ble-library") bleLibrary = value();
-    else if (a == "--address") address = value();
-    else if (a == "--out") outDir = value();
-    else if (a == "--every-frame") everyFrame = true;
-    else if (a == "--no-reconnect") reconnect = false;
+    if (a == "--device")
+      device = value();
+    else if (a == "--replay")
+      device = value(), replay = true;
+    else if (a == "--record")
+      recordPath = value();
+    else if (a == "--ble-library")
+      bleLibrary = value();
+    else if (a == "--address")
+      address = value();
+    else if (a == "--out")
+      outDir = value();
+    else if (a == "--every-frame")
+      everyFrame = true;
+    else if (a == "--no-reconnect")
+      reconnect = false;
     else if (a == "--size") {
       int w = 0, h = 0;
       if (std::sscanf(value().c_str(), "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192)
         return fail("--size takes WxH, for example 450x552");
       size = {w, h};
-    } else if (!a.empty() && a[0] == '-' && a != "-") return fail("unknown option " + a);
-    else scriptPath = a;
+    } else if (!a.empty() && a[0] == '-' && a != "-")
+      return fail("unknown option " + a);
+    else
+      scriptPath = a;
   }
   if (!QDir().mkpath(QString::fromStdString(outDir))) return fail("cannot make " + outDir, 1);
 
   emu::DeviceDescription description;
   std::string error;
-  if (!(device == "demo" ? emu::loadDemoDevice(description, error) : emu::loadDeviceDescription(device, description, error)))
+  if (!(device == "demo" ? emu::loadDemoDevice(description, error)
+                         : emu::loadDeviceDescription(device, description, error)))
     return fail(error, 1);
   // Through the emulator's library, the capture is the device its scan offers.
   if (replay && !bleLibrary.empty()) ::setenv("OKT_EMULATED_DEVICES", device.c_str(), 1);
@@ -301,7 +318,8 @@ int main(int argc, char** argv) {
     recorder = capture::CaptureWriter::create(recordPath, error);
     if (!recorder) return fail(error, 1);
     recorder->onDropped = [](uint64_t n) {
-      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n", static_cast<unsigned long long>(n));
+      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n",
+                     static_cast<unsigned long long>(n));
     };
   }
 
@@ -433,7 +451,9 @@ int main(int argc, char** argv) {
       engine.postClick(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
       settle(kPressMs + 60);  // the press shows, then its target or editor follows
     } else if (cmd == "prev" || cmd == "next" || cmd == "back") {
-      engine.postControl(cmd == "prev" ? ControlFlag::PREV_PAGE : cmd == "next" ? ControlFlag::NEXT_PAGE : ControlFlag::BACK);
+      engine.postControl(cmd == "prev"   ? ControlFlag::PREV_PAGE
+                         : cmd == "next" ? ControlFlag::NEXT_PAGE
+                                         : ControlFlag::BACK);
       settle(20);
     } else if (cmd == "wait") {
       int ms = -1;
@@ -454,8 +474,10 @@ int main(int argc, char** argv) {
         break;
       }
       QString path = QDir(QString::fromStdString(outDir)).filePath(QString::fromStdString(name) + ".png");
-      if (!toImage(frame).save(path)) status = fail(where + "cannot write " + path.toStdString(), 1);
-      else std::printf("okt-render: wrote %s\n", qPrintable(path));
+      if (!toImage(frame).save(path))
+        status = fail(where + "cannot write " + path.toStdString(), 1);
+      else
+        std::printf("okt-render: wrote %s\n", qPrintable(path));
     } else if (cmd == "answer") {
       std::string kind, rest;
       words >> kind;
@@ -493,7 +515,8 @@ int main(int argc, char** argv) {
         }
         if (!connection.waitFor(phase, static_cast<uint32_t>(ms))) {
           status = fail(where + "the connection did not become " + name + " (it is " +
-                            describeConnection(connection.current()) + ")", 1);
+                            describeConnection(connection.current()) + ")",
+                        1);
           break;
         }
         settle(20);

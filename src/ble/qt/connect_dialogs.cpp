@@ -2,8 +2,8 @@
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPainter>
 #include <QTimer>
@@ -241,34 +241,46 @@ void QtConnectDialogs::showConnectDialogs() {
 
 void QtConnectDialogs::scanListChanged() {
   if (refreshPosted_.exchange(true)) return;  // the refresh on its way shows this row too
-  QMetaObject::invokeMethod(this, [this] {
-    refreshPosted_ = false;
-    if (scan_) scan_->refresh();
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        refreshPosted_ = false;
+        if (scan_) scan_->refresh();
+      },
+      Qt::QueuedConnection);
 }
 
 void QtConnectDialogs::scanStateChanged() {
-  QMetaObject::invokeMethod(this, [this] {
-    if (scan_) scan_->showScanState();
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (scan_) scan_->showScanState();
+      },
+      Qt::QueuedConnection);
 }
 
 void QtConnectDialogs::scanProblem(const std::string& text) {
   QString t = QString::fromStdString(text);
-  QMetaObject::invokeMethod(this, [this, t] {
-    if (scan_) scan_->showProblem(t);
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, t] {
+        if (scan_) scan_->showProblem(t);
+      },
+      Qt::QueuedConnection);
 }
 
 bool QtConnectDialogs::showProgress(int value, const std::string& text) {
   if (!connectingOpen_) return false;
   QString t = QString::fromStdString(text);
-  QMetaObject::invokeMethod(this, [this, value, t] {
-    if (!connecting_) return;
-    connecting_->show(value, t);
-    // The final report closes the dialog a moment later.
-    if (value >= 1000) QTimer::singleShot(800, connecting_, [d = connecting_] { d->accept(); });
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, value, t] {
+        if (!connecting_) return;
+        connecting_->show(value, t);
+        // The final report closes the dialog a moment later.
+        if (value >= 1000) QTimer::singleShot(800, connecting_, [d = connecting_] { d->accept(); });
+      },
+      Qt::QueuedConnection);
   return true;
 }
 

@@ -270,9 +270,12 @@ void EditorDialog::accept() {
         }
       }
       auto u = [&](size_t i) { return static_cast<uint32_t>((*n)[i]); };
-      if (kind_ == EditorKind::Number) value = numberBits(record_.type, (*n)[0]);
-      else if (kind_ == EditorKind::HourMinute) value = packHourMinute(u(0), u(1));
-      else value = packThree(u(0), u(1), u(2));
+      if (kind_ == EditorKind::Number)
+        value = numberBits(record_.type, (*n)[0]);
+      else if (kind_ == EditorKind::HourMinute)
+        value = packHourMinute(u(0), u(1));
+      else
+        value = packThree(u(0), u(1), u(2));
       break;
     }
     case EditorKind::Text: text = fields_[0]->text().toUtf8().left(kEditorTextBytes - 3).toStdString(); break;

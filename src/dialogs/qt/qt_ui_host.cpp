@@ -13,8 +13,8 @@ struct QtUiHost::Modal {
   bool errorBox = false;
   std::mutex m;
   std::condition_variable cv;
-  bool finished = false;   // the dialog ended by itself
-  bool cancelled = false;  // it was closed (or refused) first
+  bool finished = false;     // the dialog ended by itself
+  bool cancelled = false;    // it was closed (or refused) first
   QPointer<QDialog> dialog;  // GUI thread only
 };
 
@@ -37,27 +37,39 @@ void QtUiHost::presentFrame(const PixelBuffer& frame) {
   QImage image = QImage(frame.pixels.data(), static_cast<int>(frame.width), static_cast<int>(frame.height),
                         static_cast<qsizetype>(frame.width) * 4, QImage::Format_ARGB32)
                      .copy();
-  QMetaObject::invokeMethod(this, [this, image] {
-    if (onFrame) onFrame(image);
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, image] {
+        if (onFrame) onFrame(image);
+      },
+      Qt::QueuedConnection);
 }
 
 void QtUiHost::button(Button b, bool on) {
-  QMetaObject::invokeMethod(this, [this, b, on] {
-    if (onButton) onButton(b, on);
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, b, on] {
+        if (onButton) onButton(b, on);
+      },
+      Qt::QueuedConnection);
 }
 
 void QtUiHost::showTargets(const std::vector<DisplayTarget>& targets) {
-  QMetaObject::invokeMethod(this, [this, targets] {
-    if (onTargets) onTargets(targets);
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, targets] {
+        if (onTargets) onTargets(targets);
+      },
+      Qt::QueuedConnection);
 }
 
 void QtUiHost::showPageNumber(uint32_t n) {
-  QMetaObject::invokeMethod(this, [this, n] {
-    if (onPageNumber) onPageNumber(n);
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [this, n] {
+        if (onPageNumber) onPageNumber(n);
+      },
+      Qt::QueuedConnection);
 }
 
 void QtUiHost::disableNavigation() {
@@ -115,10 +127,13 @@ void QtUiHost::cancel(bool errorBoxesToo) {
     m->cv.notify_all();
   }
   // The dialogs on screen close as cancelled; their callers have already gone on.
-  QMetaObject::invokeMethod(this, [ended] {
-    for (auto& m : ended)
-      if (m->dialog) m->dialog->reject();
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this,
+      [ended] {
+        for (auto& m : ended)
+          if (m->dialog) m->dialog->reject();
+      },
+      Qt::QueuedConnection);
 }
 
 void QtUiHost::allowDialogs(bool allowed) {

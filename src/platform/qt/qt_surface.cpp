@@ -159,8 +159,8 @@ void QtSurface::polyline(const std::vector<Point>& points, const Pen& pen) {
   p.drawPolyline(poly);
 }
 
-void QtSurface::text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight,
-                     int align, DeviceColour colour) {
+void QtSurface::text(int x, int y, const std::string& utf8, int height, const std::string& face, int weight, int align,
+                     DeviceColour colour) {
   QString s = clipped(utf8);
   if (s.isEmpty()) return;
   VectorStateGuard settled;

@@ -51,11 +51,11 @@ OfflineView offlineView(const ConnectionState& s, bool knowsDevice, bool everCon
     case ConnectionPhase::Connected: return {};
     case ConnectionPhase::Idle:
       if (!everConnected)
-        return {"Not connected\n" + (reason.isEmpty() ? "Choose Connect to find a device" : reason), false, knowsDevice};
+        return {"Not connected\n" + (reason.isEmpty() ? "Choose Connect to find a device" : reason), false,
+                knowsDevice};
       return {reason.isEmpty() ? "Disconnected" : "Disconnected\n" + reason, false, knowsDevice};
     case ConnectionPhase::Scanning: return {"Scanning for devices…"};
-    case ConnectionPhase::Connecting:
-      return {reason.isEmpty() ? "Connecting…" : "Connecting: " + reason, true, false};
+    case ConnectionPhase::Connecting: return {reason.isEmpty() ? "Connecting…" : "Connecting: " + reason, true, false};
     case ConnectionPhase::Lost: return {"Lost: " + reason, true, true};
     case ConnectionPhase::Reconnecting:
       // The panel counts the seconds down itself (%1).
@@ -124,7 +124,8 @@ int runClient(QApplication& app, const ClientOptions& options) {
 
   // Frames are drawn at the screen's pixel ratio: sharp text and lines at 150 % and 200 %.
   std::atomic<double> pixelRatio{area->ratio()};
-  Renderer renderer(p, host, [&pixelRatio](int w, int h) { return std::make_unique<QtSurface>(w, h, pixelRatio.load()); });
+  Renderer renderer(p, host,
+                    [&pixelRatio](int w, int h) { return std::make_unique<QtSurface>(w, h, pixelRatio.load()); });
   renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
   renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
   Engine engine(p, renderer, host);
@@ -134,8 +135,8 @@ int runClient(QApplication& app, const ClientOptions& options) {
     QString text = QString("The device refused a request: %1 (%2 %3).")
                        .arg(errorCodeName(code), QString(elementTypeName(type)).toLower())
                        .arg(id);
-    QMetaObject::invokeMethod(&window, [&window, text] { window.showMessage("The device reports an error", text); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&window, text] { window.showMessage("The device reports an error", text); }, Qt::QueuedConnection);
   };
 
   // The view follows the display area once its size has settled.
@@ -148,8 +149,8 @@ int runClient(QApplication& app, const ClientOptions& options) {
   area->onPress = [&](uint32_t x, uint32_t y) { engine.setClick(x, y); };
 
   ConnectionManager manager(link, flow, queue, engine);
-  bool reconnect = options.reconnectGiven ? options.reconnect
-                                          : settings->value("connection/reconnect", options.reconnect).toBool();
+  bool reconnect =
+      options.reconnectGiven ? options.reconnect : settings->value("connection/reconnect", options.reconnect).toBool();
   manager.setAutoReconnect(reconnect);
   window.reconnectBox()->setChecked(reconnect);
   QObject::connect(window.reconnectBox(), &QCheckBox::toggled, &window, [&](bool on) {
@@ -158,11 +159,13 @@ int runClient(QApplication& app, const ClientOptions& options) {
   });
   manager.setStatusText = [&](const std::string& text) {
     QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(&window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&window, t] { window.setStatusText(t); }, Qt::QueuedConnection);
   };
   manager.errorBox = [&](const std::string& text) {
     QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(&window, [&window, t] { window.showMessage("Error", t); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&window, t] { window.showMessage("Error", t); }, Qt::QueuedConnection);
   };
 
   // Remembered: the devices connected to, the window, the view's choices.
@@ -229,7 +232,8 @@ int runClient(QApplication& app, const ClientOptions& options) {
       window.showMessage("Connect failed", QString::fromStdString(s.reason));
   };
   engine.connection().setPublish([&window, &showState](const ConnectionState& s) {
-    QMetaObject::invokeMethod(&window, [&showState, s] { showState(s); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&showState, s] { showState(s); }, Qt::QueuedConnection);
   });
   showState(engine.connection().current());
 
@@ -299,9 +303,11 @@ int runClient(QApplication& app, const ClientOptions& options) {
       return;
     }
     writer->onDropped = [&window, &showRecording](uint64_t n) {
-      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n", static_cast<unsigned long long>(n));
+      platform::logf("Recording: %llu exchanges dropped, the file could not keep up\n",
+                     static_cast<unsigned long long>(n));
       QString text = QString("recording, %1 dropped").arg(n);
-      QMetaObject::invokeMethod(&window, [&showRecording, text] { showRecording(text); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          &window, [&showRecording, text] { showRecording(text); }, Qt::QueuedConnection);
     };
     recorder = writer;
     link.setRecorder(writer);
@@ -324,8 +330,10 @@ int runClient(QApplication& app, const ClientOptions& options) {
   QObject::connect(window.stopRecordingAction(), &QAction::triggered, &window, stopRecording);
   if (!options.recordFile.empty()) startRecording(options.recordFile);
 
-  QObject::connect(window.prevButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::PREV_PAGE); });
-  QObject::connect(window.nextButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
+  QObject::connect(window.prevButton(), &QPushButton::clicked, &window,
+                   [&] { engine.postControl(ControlFlag::PREV_PAGE); });
+  QObject::connect(window.nextButton(), &QPushButton::clicked, &window,
+                   [&] { engine.postControl(ControlFlag::NEXT_PAGE); });
   QObject::connect(window.backButton(), &QPushButton::clicked, &window, [&] { engine.postControl(ControlFlag::BACK); });
   window.onClose = [&] {
     settings->setValue("window/geometry", window.saveGeometry());

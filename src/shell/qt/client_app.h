@@ -7,11 +7,11 @@
 namespace okt {
 
 struct ClientOptions {
-  std::string bleLibrary;      // the --ble-library argument, or empty
-  bool reconnect = true;       // after a lost link, reconnect by itself (--no-reconnect: off)
-  bool reconnectGiven = false; // --no-reconnect was given: it wins over the setting
-  std::string connectAddress;  // --connect ADDRESS: connect at start, without a scan
-  std::string recordFile;      // --record FILE: the session as a btsnoop capture
+  std::string bleLibrary;       // the --ble-library argument, or empty
+  bool reconnect = true;        // after a lost link, reconnect by itself (--no-reconnect: off)
+  bool reconnectGiven = false;  // --no-reconnect was given: it wins over the setting
+  std::string connectAddress;   // --connect ADDRESS: connect at start, without a scan
+  std::string recordFile;       // --record FILE: the session as a btsnoop capture
   // Where the settings live (last device, recent devices, geometry, choices);
   // empty: the user's own settings. Tests give a file of their own.
   std::string settingsFile;

@@ -1,7 +1,6 @@
 #include "shell/qt/display_area.h"
 
 #include <QAccessible>
-#include <algorithm>
 #include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QHBoxLayout>
@@ -11,6 +10,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 namespace okt {
 
@@ -85,7 +85,8 @@ void DisplayArea::showFrame(const QImage& frame) {
   frame_ = frame;
   // Drawn at the screen's pixel ratio: that many image pixels to a view pixel.
   ViewRect v = drawnView();
-  if (v.right > 0 && frame_.width() > v.right) frame_.setDevicePixelRatio(static_cast<double>(frame_.width()) / v.right);
+  if (v.right > 0 && frame_.width() > v.right)
+    frame_.setDevicePixelRatio(static_cast<double>(frame_.width()) / v.right);
   update();
 }
 
@@ -215,9 +216,7 @@ void DisplayArea::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Space:
-      pressFocused();
-      return;
+    case Qt::Key_Space: pressFocused(); return;
     case Qt::Key_Up:
     case Qt::Key_Down: {
       // Up and Down stay on the display: they stop at its first and last target.
@@ -225,8 +224,7 @@ void DisplayArea::keyPressEvent(QKeyEvent* event) {
       if (step >= 0) setFocused(step);
       return;
     }
-    default:
-      QWidget::keyPressEvent(event);
+    default: QWidget::keyPressEvent(event);
   }
 }
 
@@ -292,9 +290,8 @@ class TargetAccessible : public QAccessibleInterface {
   }
   QAccessible::Role role() const override {
     if (!isValid()) return QAccessible::NoRole;
-    return area_->targets()[static_cast<size_t>(index_)].kind == DisplayTarget::Kind::MenuRow
-               ? QAccessible::MenuItem
-               : QAccessible::Button;
+    return area_->targets()[static_cast<size_t>(index_)].kind == DisplayTarget::Kind::MenuRow ? QAccessible::MenuItem
+                                                                                              : QAccessible::Button;
   }
   QAccessible::State state() const override {
     QAccessible::State s;

@@ -51,8 +51,8 @@ class DisplayArea : public QWidget {
   QPushButton* cancelButton() { return cancel_; }
   QPushButton* reconnectButton() { return reconnect_; }
 
-  std::function<void(int x, int y)> onClick;               // view pixels
-  std::function<void(uint32_t x, uint32_t y)> onPress;     // view units (the keyboard)
+  std::function<void(int x, int y)> onClick;                // view pixels
+  std::function<void(uint32_t x, uint32_t y)> onPress;      // view units (the keyboard)
   std::function<void(const ViewRect& view)> onViewChanged;  // once a resize has settled
   // Milliseconds a size must hold before the view follows it.
   static constexpr int kSettleMs = 120;

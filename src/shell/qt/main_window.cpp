@@ -47,7 +47,9 @@ class ElidingLabel : public QLabel {
     setProperty("elides", true);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   }
-  QSize minimumSizeHint() const override { return {fontMetrics().horizontalAdvance("…") * 4, QLabel::minimumSizeHint().height()}; }
+  QSize minimumSizeHint() const override {
+    return {fontMetrics().horizontalAdvance("…") * 4, QLabel::minimumSizeHint().height()};
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {

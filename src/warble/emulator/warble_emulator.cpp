@@ -282,9 +282,10 @@ __attribute__((visibility("default"))) void warble_lib_config(int32_t nopts, con
       std::string key = opts[i].key ? opts[i].key : "", value = opts[i].value ? opts[i].value : "";
       bool on = value == "1" || value == "true";
       if (key == "omit-characteristic") l.omitted.insert(lower(value));
-      if (key == "link") l.model = value == "1M" ? okt::emu::LinkModel::phy1M()
-                                   : value == "2M" ? okt::emu::LinkModel::phy2M()
-                                                   : okt::emu::LinkModel::unlimited();
+      if (key == "link")
+        l.model = value == "1M"   ? okt::emu::LinkModel::phy1M()
+                  : value == "2M" ? okt::emu::LinkModel::phy2M()
+                                  : okt::emu::LinkModel::unlimited();
       if (key == "drop-link-after") l.faults.dropLinkAfter = std::atoll(value.c_str());
       if (key == "handler-delay-ms") l.handlerDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
       if (key == "refuse-connections") l.refuseConnections = on;
@@ -309,7 +310,8 @@ __attribute__((visibility("default"))) void warble_scanner_set_handler(void* con
 }
 
 #ifndef OKT_WARBLE_NO_SCAN_ERRORS
-__attribute__((visibility("default"))) void warble_scanner_set_error_handler(void* context, WarbleScanErrorHandler handler) {
+__attribute__((visibility("default"))) void warble_scanner_set_error_handler(void* context,
+                                                                             WarbleScanErrorHandler handler) {
   Library& l = lib();
   std::lock_guard<std::mutex> lock(l.mutex);
   l.scanErrorContext = context;
@@ -373,7 +375,8 @@ __attribute__((visibility("default"))) WarbleGatt* warble_gatt_create(const char
   return g;
 }
 
-__attribute__((visibility("default"))) WarbleGatt* warble_gatt_create_with_options(int32_t nopts, const WarbleOption* opts) {
+__attribute__((visibility("default"))) WarbleGatt* warble_gatt_create_with_options(int32_t nopts,
+                                                                                   const WarbleOption* opts) {
   for (int32_t i = 0; i < nopts; ++i)
     if (opts[i].key && std::string(opts[i].key) == "mac") return warble_gatt_create(opts[i].value);
   return nullptr;
@@ -385,72 +388,76 @@ __attribute__((visibility("default"))) int32_t warble_gatt_is_connected(WarbleGa
   return g->core->connected ? 1 : 0;
 }
 
-__attribute__((visibility("default"))) void warble_gatt_connect_async(WarbleGatt* g, void* context, WarbleGattHandler handler) {
+__attribute__((visibility("default"))) void warble_gatt_connect_async(WarbleGatt* g, void* context,
+                                                                      WarbleGattHandler handler) {
   Library& l = lib();
   std::shared_ptr<GattCore> core = g->core;
-  l.executor.post([core, context, handler, &l] {
-    bool refused;
-    std::set<std::string> omitted;
-    okt::emu::LinkModel model;
-    okt::emu::LinkFaults faults;
-    bool ignore;
-    {
-      std::lock_guard<std::mutex> lock(l.mutex);
-      refused = l.refuseConnections;
-      omitted = l.omitted;
-      model = l.model;
-      faults = l.faults;
-      ignore = l.ignoreRequests;
-    }
-    if (!core->device || refused) {
-      if (handler && core->live()) handler(context, core->handle, "Device not found");
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lock(core->mutex);
-      if (core->deleted) return;
-      if (!core->connected) {
-        core->chars.clear();
-        for (const char* uuid : {kDataUuid, kRequestUuid, "00002a26-0000-1000-8000-00805f9b34fb",
-                                 "00002a24-0000-1000-8000-00805f9b34fb", "00002a27-0000-1000-8000-00805f9b34fb",
-                                 "00002a29-0000-1000-8000-00805f9b34fb", "00002a25-0000-1000-8000-00805f9b34fb"})
-          if (!omitted.count(uuid))
-            core->chars.push_back(std::make_unique<WarbleGattChar>(WarbleGattChar{core.get(), core->handle, uuid}));
-        auto peripheral = std::make_shared<Peripheral>(*core->device);
-        peripheral->ignoreRequests = ignore;
-        GattCore* raw = core.get();  // the link ends (drop) before the core does
-        peripheral->link = std::make_unique<okt::emu::LoopbackLink>(
-            peripheral->emulator,
-            [raw](const uint8_t* bytes, size_t n) {
-              void* context = nullptr;
-              WarbleNotifyHandler notify = nullptr;
-              WarbleGattChar* data;
-              {
-                std::lock_guard<std::mutex> lock(raw->mutex);
-                data = raw->deleted ? nullptr : raw->find(kDataUuid);
-                if (data && data->notifying) context = data->notifyContext, notify = data->notifyHandler;
-              }
-              if (notify) notify(context, data, bytes, static_cast<uint8_t>(n));
-            },
-            model, faults);
-        std::weak_ptr<GattCore> weak = core;
-        peripheral->link->onDisconnect([weak] {
-          if (auto c = weak.lock()) lib().executor.post([c] { c->drop(1); });
-        });
-        peripheral->link->start();
-        core->peripheral = std::move(peripheral);
-        core->connected = true;
-      }
-    }
-    if (handler) handler(context, core->handle, nullptr);
-  }, delay());
+  l.executor.post(
+      [core, context, handler, &l] {
+        bool refused;
+        std::set<std::string> omitted;
+        okt::emu::LinkModel model;
+        okt::emu::LinkFaults faults;
+        bool ignore;
+        {
+          std::lock_guard<std::mutex> lock(l.mutex);
+          refused = l.refuseConnections;
+          omitted = l.omitted;
+          model = l.model;
+          faults = l.faults;
+          ignore = l.ignoreRequests;
+        }
+        if (!core->device || refused) {
+          if (handler && core->live()) handler(context, core->handle, "Device not found");
+          return;
+        }
+        {
+          std::lock_guard<std::mutex> lock(core->mutex);
+          if (core->deleted) return;
+          if (!core->connected) {
+            core->chars.clear();
+            for (const char* uuid : {kDataUuid, kRequestUuid, "00002a26-0000-1000-8000-00805f9b34fb",
+                                     "00002a24-0000-1000-8000-00805f9b34fb", "00002a27-0000-1000-8000-00805f9b34fb",
+                                     "00002a29-0000-1000-8000-00805f9b34fb", "00002a25-0000-1000-8000-00805f9b34fb"})
+              if (!omitted.count(uuid))
+                core->chars.push_back(std::make_unique<WarbleGattChar>(WarbleGattChar{core.get(), core->handle, uuid}));
+            auto peripheral = std::make_shared<Peripheral>(*core->device);
+            peripheral->ignoreRequests = ignore;
+            GattCore* raw = core.get();  // the link ends (drop) before the core does
+            peripheral->link = std::make_unique<okt::emu::LoopbackLink>(
+                peripheral->emulator,
+                [raw](const uint8_t* bytes, size_t n) {
+                  void* context = nullptr;
+                  WarbleNotifyHandler notify = nullptr;
+                  WarbleGattChar* data;
+                  {
+                    std::lock_guard<std::mutex> lock(raw->mutex);
+                    data = raw->deleted ? nullptr : raw->find(kDataUuid);
+                    if (data && data->notifying) context = data->notifyContext, notify = data->notifyHandler;
+                  }
+                  if (notify) notify(context, data, bytes, static_cast<uint8_t>(n));
+                },
+                model, faults);
+            std::weak_ptr<GattCore> weak = core;
+            peripheral->link->onDisconnect([weak] {
+              if (auto c = weak.lock()) lib().executor.post([c] { c->drop(1); });
+            });
+            peripheral->link->start();
+            core->peripheral = std::move(peripheral);
+            core->connected = true;
+          }
+        }
+        if (handler) handler(context, core->handle, nullptr);
+      },
+      delay());
 }
 
 __attribute__((visibility("default"))) void warble_gatt_disconnect(WarbleGatt* g) {
   if (g) g->core->drop(0);
 }
 
-__attribute__((visibility("default"))) void warble_gatt_on_disconnect(WarbleGatt* g, void* context, WarbleDisconnectHandler handler) {
+__attribute__((visibility("default"))) void warble_gatt_on_disconnect(WarbleGatt* g, void* context,
+                                                                      WarbleDisconnectHandler handler) {
   if (!g) return;
   std::lock_guard<std::mutex> lock(g->core->mutex);
   g->core->disconnectContext = context;
@@ -467,7 +474,8 @@ __attribute__((visibility("default"))) void warble_gatt_delete(WarbleGatt* g) {
   delete g;
 }
 
-__attribute__((visibility("default"))) WarbleGattChar* warble_gatt_find_characteristic(WarbleGatt* g, const char* uuid) {
+__attribute__((visibility("default"))) WarbleGattChar* warble_gatt_find_characteristic(WarbleGatt* g,
+                                                                                       const char* uuid) {
   if (!g || !uuid) return nullptr;
   std::lock_guard<std::mutex> lock(g->core->mutex);
   return g->core->connected ? g->core->find(lower(uuid)) : nullptr;
@@ -477,95 +485,112 @@ __attribute__((visibility("default"))) int32_t warble_gatt_has_service(WarbleGat
   return g && warble_gatt_is_connected(g) ? 1 : 0;
 }
 
-__attribute__((visibility("default"))) const char* warble_gattchar_get_uuid(WarbleGattChar* c) { return c ? c->uuid.c_str() : ""; }
-
-__attribute__((visibility("default"))) WarbleGatt* warble_gattchar_get_gatt(WarbleGattChar* c) { return c ? c->gatt : nullptr; }
-
-__attribute__((visibility("default"))) void warble_gattchar_read_async(WarbleGattChar* c, void* context, WarbleReadHandler handler) {
-  std::shared_ptr<GattCore> core = c->core->shared_from_this();
-  lib().executor.post([core, c, context, handler] {
-    std::string value;
-    bool up;
-    {
-      std::lock_guard<std::mutex> lock(core->mutex);
-      if (core->deleted) return;
-      up = core->connected;
-    }
-    if (up) value = core->readValue(c->uuid);
-    if (handler)
-      handler(context, c, reinterpret_cast<const uint8_t*>(value.data()), static_cast<uint8_t>(std::min<size_t>(value.size(), 255)),
-              up ? nullptr : "Not connected");
-  }, delay());
+__attribute__((visibility("default"))) const char* warble_gattchar_get_uuid(WarbleGattChar* c) {
+  return c ? c->uuid.c_str() : "";
 }
 
-static void writeCharacteristic(WarbleGattChar* c, const uint8_t* value, uint8_t length, void* context, WarbleCharHandler handler) {
+__attribute__((visibility("default"))) WarbleGatt* warble_gattchar_get_gatt(WarbleGattChar* c) {
+  return c ? c->gatt : nullptr;
+}
+
+__attribute__((visibility("default"))) void warble_gattchar_read_async(WarbleGattChar* c, void* context,
+                                                                       WarbleReadHandler handler) {
+  std::shared_ptr<GattCore> core = c->core->shared_from_this();
+  lib().executor.post(
+      [core, c, context, handler] {
+        std::string value;
+        bool up;
+        {
+          std::lock_guard<std::mutex> lock(core->mutex);
+          if (core->deleted) return;
+          up = core->connected;
+        }
+        if (up) value = core->readValue(c->uuid);
+        if (handler)
+          handler(context, c, reinterpret_cast<const uint8_t*>(value.data()),
+                  static_cast<uint8_t>(std::min<size_t>(value.size(), 255)), up ? nullptr : "Not connected");
+      },
+      delay());
+}
+
+static void writeCharacteristic(WarbleGattChar* c, const uint8_t* value, uint8_t length, void* context,
+                                WarbleCharHandler handler) {
   std::vector<uint8_t> bytes(value, value + length);
   std::shared_ptr<GattCore> core = c->core->shared_from_this();
-  lib().executor.post([core, c, bytes, context, handler] {
-    const char* error = nullptr;
-    std::shared_ptr<Peripheral> peripheral;
-    {
-      std::lock_guard<std::mutex> lock(core->mutex);
-      if (core->deleted) return;
-      if (core->connected) peripheral = core->peripheral;
-    }
-    if (c->uuid != kRequestUuid)
-      error = "Writing is not permitted";
-    else if (!peripheral || (!peripheral->ignoreRequests && peripheral->link->write(bytes.data(), bytes.size()) != 0))
-      error = "Not connected";
-    if (handler) handler(context, c, error);
-  }, delay());
+  lib().executor.post(
+      [core, c, bytes, context, handler] {
+        const char* error = nullptr;
+        std::shared_ptr<Peripheral> peripheral;
+        {
+          std::lock_guard<std::mutex> lock(core->mutex);
+          if (core->deleted) return;
+          if (core->connected) peripheral = core->peripheral;
+        }
+        if (c->uuid != kRequestUuid)
+          error = "Writing is not permitted";
+        else if (!peripheral ||
+                 (!peripheral->ignoreRequests && peripheral->link->write(bytes.data(), bytes.size()) != 0))
+          error = "Not connected";
+        if (handler) handler(context, c, error);
+      },
+      delay());
 }
 
-__attribute__((visibility("default"))) void warble_gattchar_write_async(WarbleGattChar* c, const uint8_t* value, uint8_t length,
-                                                                       void* context, WarbleCharHandler handler) {
+__attribute__((visibility("default"))) void warble_gattchar_write_async(WarbleGattChar* c, const uint8_t* value,
+                                                                        uint8_t length, void* context,
+                                                                        WarbleCharHandler handler) {
   writeCharacteristic(c, value, length, context, handler);
 }
 
-__attribute__((visibility("default"))) void warble_gattchar_write_without_resp_async(WarbleGattChar* c, const uint8_t* value,
-                                                                                    uint8_t length, void* context,
-                                                                                    WarbleCharHandler handler) {
+__attribute__((visibility("default"))) void warble_gattchar_write_without_resp_async(WarbleGattChar* c,
+                                                                                     const uint8_t* value,
+                                                                                     uint8_t length, void* context,
+                                                                                     WarbleCharHandler handler) {
   writeCharacteristic(c, value, length, context, handler);
 }
 
 static void setNotifications(WarbleGattChar* c, bool on, void* context, WarbleCharHandler handler) {
   std::shared_ptr<GattCore> core = c->core->shared_from_this();
-  lib().executor.post([core, c, on, context, handler] {
-    bool ok;
-    {
-      std::lock_guard<std::mutex> lock(core->mutex);
-      if (core->deleted) return;
-      ok = !on || (c->uuid == kDataUuid && core->connected);
-      if (ok) c->notifying = on;
-    }
-    if (handler) handler(context, c, ok ? nullptr : "Notifications are not supported");
-  }, delay());
+  lib().executor.post(
+      [core, c, on, context, handler] {
+        bool ok;
+        {
+          std::lock_guard<std::mutex> lock(core->mutex);
+          if (core->deleted) return;
+          ok = !on || (c->uuid == kDataUuid && core->connected);
+          if (ok) c->notifying = on;
+        }
+        if (handler) handler(context, c, ok ? nullptr : "Notifications are not supported");
+      },
+      delay());
 }
 
 __attribute__((visibility("default"))) void warble_gattchar_enable_notifications_async(WarbleGattChar* c, void* context,
-                                                                                      WarbleCharHandler handler) {
+                                                                                       WarbleCharHandler handler) {
   setNotifications(c, true, context, handler);
 }
 
-__attribute__((visibility("default"))) void warble_gattchar_disable_notifications_async(WarbleGattChar* c, void* context,
-                                                                                       WarbleCharHandler handler) {
+__attribute__((visibility("default"))) void warble_gattchar_disable_notifications_async(WarbleGattChar* c,
+                                                                                        void* context,
+                                                                                        WarbleCharHandler handler) {
   setNotifications(c, false, context, handler);
 }
 
 __attribute__((visibility("default"))) void warble_gattchar_on_notification_received(WarbleGattChar* c, void* context,
-                                                                                    WarbleNotifyHandler handler) {
+                                                                                     WarbleNotifyHandler handler) {
   if (!c) return;
   std::lock_guard<std::mutex> lock(c->core->mutex);
   c->notifyContext = context;
   c->notifyHandler = handler;
 }
 
-__attribute__((visibility("default"))) const WarbleScanMftData* warble_scan_result_get_manufacturer_data(const WarbleScanResult*,
-                                                                                                        uint16_t) {
+__attribute__((visibility("default"))) const WarbleScanMftData* warble_scan_result_get_manufacturer_data(
+    const WarbleScanResult*, uint16_t) {
   return nullptr;
 }
 
-__attribute__((visibility("default"))) int32_t warble_scan_result_has_service_uuid(const WarbleScanResult*, const char* uuid) {
+__attribute__((visibility("default"))) int32_t warble_scan_result_has_service_uuid(const WarbleScanResult*,
+                                                                                   const char* uuid) {
   return uuid && lower(uuid) == kServiceUuid ? 1 : 0;
 }
 

@@ -34,7 +34,8 @@ void EventLoopThread::start() {
     context_->moveToThread(qthread_);
     std::promise<std::thread::id> id;
     auto idFuture = id.get_future();
-    QMetaObject::invokeMethod(context_, [&id] { id.set_value(std::this_thread::get_id()); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [&id] { id.set_value(std::this_thread::get_id()); }, Qt::QueuedConnection);
     loopThreadId_ = idFuture.get();
     hostLoop = this;
     qAddPostRoutine(stopHostLoop);
@@ -91,10 +92,13 @@ void EventLoopThread::runAndWait(const std::function<void()>& task) {
   }
   std::promise<void> done;
   auto doneFuture = done.get_future();
-  QMetaObject::invokeMethod(target, [&] {
-    task();
-    done.set_value();
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      target,
+      [&] {
+        task();
+        done.set_value();
+      },
+      Qt::QueuedConnection);
   doneFuture.wait();
 }
 
@@ -112,14 +116,16 @@ void EventLoopThread::stop() {
   if (qthread_) {
     if (hostLoop == this) hostLoop = nullptr;
     QObject* context = context_;
-    QMetaObject::invokeMethod(context, [context] { delete context; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [context] { delete context; }, Qt::BlockingQueuedConnection);
     qthread_->quit();
     qthread_->wait();
     delete qthread_;
     qthread_ = nullptr;
   } else if (ownThread_.joinable()) {
     if (ownLoop == this) ownLoop = nullptr;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     ownThread_.join();
   }
   context_ = nullptr;

@@ -42,8 +42,8 @@ class EventLoopThread {
   bool started_ = false;
   bool stopped_ = false;
   QObject* context_ = nullptr;
-  QThread* qthread_ = nullptr;   // the host's application is the loop's owner
-  std::thread ownThread_;        // the library's own application
+  QThread* qthread_ = nullptr;  // the host's application is the loop's owner
+  std::thread ownThread_;       // the library's own application
   std::thread::id loopThreadId_;
   std::function<void()> last_;
 };

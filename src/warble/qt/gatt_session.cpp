@@ -6,9 +6,7 @@
 
 namespace okt::warble_qt {
 
-std::string uuidText(const QBluetoothUuid& uuid) {
-  return uuid.toString(QUuid::WithoutBraces).toLower().toStdString();
-}
+std::string uuidText(const QBluetoothUuid& uuid) { return uuid.toString(QUuid::WithoutBraces).toLower().toStdString(); }
 
 namespace {
 // Runs `f` from the event loop later, so that a signal's sender is never
@@ -68,7 +66,8 @@ void GattSession::startController() {
   controller_ = QLowEnergyController::createCentral(info, this);
   QLowEnergyController* controller = controller_;
   connect(controller, &QLowEnergyController::connected, this, [controller] { controller->discoverServices(); });
-  connect(controller, &QLowEnergyController::discoveryFinished, this, [this] { later(this, [this] { servicesFound(); }); });
+  connect(controller, &QLowEnergyController::discoveryFinished, this,
+          [this] { later(this, [this] { servicesFound(); }); });
   connect(controller, &QLowEnergyController::errorOccurred, this, [this, controller](QLowEnergyController::Error e) {
     QString text = controller->errorString();
     later(this, [this, controller, e, text] {
@@ -110,13 +109,16 @@ void GattSession::findDeviceThenConnect() {
     else
       connectFinished("Device not found");
   };
-  connect(finder, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this, [this, finder, wanted, done](const QBluetoothDeviceInfo& info) {
-    if (info.address() != wanted) return;
-    finder->stop();
-    later(this, [done] { done(true); });
-  });
-  connect(finder, &QBluetoothDeviceDiscoveryAgent::finished, this, [this, done] { later(this, [done] { done(false); }); });
-  connect(finder, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this, [this, done] { later(this, [done] { done(false); }); });
+  connect(finder, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this,
+          [this, finder, wanted, done](const QBluetoothDeviceInfo& info) {
+            if (info.address() != wanted) return;
+            finder->stop();
+            later(this, [done] { done(true); });
+          });
+  connect(finder, &QBluetoothDeviceDiscoveryAgent::finished, this,
+          [this, done] { later(this, [done] { done(false); }); });
+  connect(finder, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this,
+          [this, done] { later(this, [done] { done(false); }); });
   finder->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }
 
@@ -144,14 +146,16 @@ void GattSession::watch(QLowEnergyService* s) {
     *counted = true;  // discovered, or given up on: either way it is done
     if (servicesWaiting_ && --servicesWaiting_ == 0) later(this, [this] { serviceReady(); });
   });
-  connect(s, &QLowEnergyService::characteristicRead, this, [this, s](const QLowEnergyCharacteristic& ch, const QByteArray& value) {
-    Pending p;
-    if (takePending(s, Kind::Read, charFor(s, ch), p)) complete(p, nullptr, value);
-  });
-  connect(s, &QLowEnergyService::characteristicWritten, this, [this, s](const QLowEnergyCharacteristic& ch, const QByteArray&) {
-    Pending p;
-    if (takePending(s, Kind::Write, charFor(s, ch), p)) complete(p, nullptr);
-  });
+  connect(s, &QLowEnergyService::characteristicRead, this,
+          [this, s](const QLowEnergyCharacteristic& ch, const QByteArray& value) {
+            Pending p;
+            if (takePending(s, Kind::Read, charFor(s, ch), p)) complete(p, nullptr, value);
+          });
+  connect(s, &QLowEnergyService::characteristicWritten, this,
+          [this, s](const QLowEnergyCharacteristic& ch, const QByteArray&) {
+            Pending p;
+            if (takePending(s, Kind::Write, charFor(s, ch), p)) complete(p, nullptr);
+          });
   connect(s, &QLowEnergyService::descriptorWritten, this, [this, s](const QLowEnergyDescriptor&, const QByteArray&) {
     Pending p;
     if (takePending(s, Kind::Descriptor, nullptr, p)) complete(p, nullptr);
@@ -172,22 +176,23 @@ void GattSession::watch(QLowEnergyService* s) {
   // After a read BlueZ also reports the characteristic's new value as a
   // change: only changes while notifications are on and no read is waiting
   // on the characteristic are notifications.
-  connect(s, &QLowEnergyService::characteristicChanged, this, [this, s](const QLowEnergyCharacteristic& ch, const QByteArray& value) {
-    WarbleGattChar* c = charFor(s, ch);
-    if (!c || !c->notifying) return;
-    for (const Pending& p : pending_)
-      if (p.kind == Kind::Read && p.characteristic == c) return;
-    void* context;
-    WarbleNotifyHandler handler;
-    {
-      std::lock_guard<std::mutex> lock(gatt_->mutex);
-      context = c->notifyContext;
-      handler = c->notifyHandler;
-    }
-    if (handler)
-      handler(context, c, reinterpret_cast<const uint8_t*>(value.constData()),
-              static_cast<uint8_t>(std::min<qsizetype>(value.size(), 255)));
-  });
+  connect(s, &QLowEnergyService::characteristicChanged, this,
+          [this, s](const QLowEnergyCharacteristic& ch, const QByteArray& value) {
+            WarbleGattChar* c = charFor(s, ch);
+            if (!c || !c->notifying) return;
+            for (const Pending& p : pending_)
+              if (p.kind == Kind::Read && p.characteristic == c) return;
+            void* context;
+            WarbleNotifyHandler handler;
+            {
+              std::lock_guard<std::mutex> lock(gatt_->mutex);
+              context = c->notifyContext;
+              handler = c->notifyHandler;
+            }
+            if (handler)
+              handler(context, c, reinterpret_cast<const uint8_t*>(value.constData()),
+                      static_cast<uint8_t>(std::min<qsizetype>(value.size(), 255)));
+          });
 }
 
 void GattSession::serviceReady() {
@@ -275,7 +280,8 @@ void GattSession::read(WarbleGattChar* c, void* context, WarbleReadHandler handl
   c->service->readCharacteristic(c->characteristic);
 }
 
-void GattSession::write(WarbleGattChar* c, const QByteArray& value, bool withResponse, void* context, WarbleCharHandler handler) {
+void GattSession::write(WarbleGattChar* c, const QByteArray& value, bool withResponse, void* context,
+                        WarbleCharHandler handler) {
   if (!c->service) {
     if (handler) handler(context, c, "Not connected");
     return;
@@ -298,8 +304,8 @@ void GattSession::setNotifications(WarbleGattChar* c, bool enable, void* context
     return;
   }
   pending_.push_back({Kind::Descriptor, c, context, nullptr, handler, enable});
-  c->service->writeDescriptor(cccd, enable ? QLowEnergyCharacteristic::CCCDEnableNotification
-                                           : QLowEnergyCharacteristic::CCCDDisable);
+  c->service->writeDescriptor(
+      cccd, enable ? QLowEnergyCharacteristic::CCCDEnableNotification : QLowEnergyCharacteristic::CCCDDisable);
 }
 
 bool GattSession::takePending(QLowEnergyService* s, Kind kind, WarbleGattChar* c, Pending& out) {

@@ -38,7 +38,8 @@ QString scanErrorText(QBluetoothDeviceDiscoveryAgent::Error error, const QString
   if (error == QBluetoothDeviceDiscoveryAgent::PoweredOffError) return "Bluetooth is turned off";
   if (error == QBluetoothDeviceDiscoveryAgent::MissingPermissionsError) return "No permission to use Bluetooth";
   if (!bluezRunning()) return "The Bluetooth service (BlueZ) is not running";
-  if (error == QBluetoothDeviceDiscoveryAgent::InvalidBluetoothAdapterError || QBluetoothLocalDevice::allDevices().isEmpty())
+  if (error == QBluetoothDeviceDiscoveryAgent::InvalidBluetoothAdapterError ||
+      QBluetoothLocalDevice::allDevices().isEmpty())
     return "No Bluetooth adapter found";
   return "Bluetooth scan failed: " + agentText;
 }
@@ -57,19 +58,25 @@ void Scanner::start() {
   if (!agent_) {
     agent_ = new QBluetoothDeviceDiscoveryAgent(this);
     agent_->setLowEnergyDiscoveryTimeout(0);  // until stopped
-    connect(agent_, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this, [this](const QBluetoothDeviceInfo& info) { report(info); });
+    connect(agent_, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this,
+            [this](const QBluetoothDeviceInfo& info) { report(info); });
     connect(agent_, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, this,
             [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields) { report(info); });
     // A scan that ends by itself is started again while it is wanted.
     connect(agent_, &QBluetoothDeviceDiscoveryAgent::finished, this, [this] {
-      if (wanted_) QMetaObject::invokeMethod(this, [this] {
-        if (wanted_ && !agent_->isActive()) agent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
-      }, Qt::QueuedConnection);
+      if (wanted_)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              if (wanted_ && !agent_->isActive()) agent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+            },
+            Qt::QueuedConnection);
     });
-    connect(agent_, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this, [this](QBluetoothDeviceDiscoveryAgent::Error e) {
-      wanted_ = false;
-      fail(e);
-    });
+    connect(agent_, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this,
+            [this](QBluetoothDeviceDiscoveryAgent::Error e) {
+              wanted_ = false;
+              fail(e);
+            });
   }
   if (!agent_->isActive()) agent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }

@@ -29,8 +29,8 @@ std::string lower(std::string s) {
 struct Library {
   okt::warble_qt::EventLoopThread loop;
   std::mutex mutex;
-  Scanner* scanner = nullptr;     // made on the loop on first use
-  std::set<WarbleGatt*> live;     // connections not yet deleted
+  Scanner* scanner = nullptr;  // made on the loop on first use
+  std::set<WarbleGatt*> live;  // connections not yet deleted
 
   Scanner& theScanner() {
     // Loop thread only.
@@ -49,7 +49,9 @@ struct Library {
     scanner = nullptr;
   }
 
-  Library() { loop.setLastTask([this] { releaseAll(); }); }
+  Library() {
+    loop.setLastTask([this] { releaseAll(); });
+  }
   ~Library() { loop.stop(); }
 };
 
@@ -190,17 +192,20 @@ OKT_EXPORT void warble_gattchar_write_without_resp_async(WarbleGattChar* c, cons
   onSession(c->gatt, [c, bytes, context, handler](GattSession& s) { s.write(c, bytes, false, context, handler); });
 }
 
-OKT_EXPORT void warble_gattchar_enable_notifications_async(WarbleGattChar* c, void* context, WarbleCharHandler handler) {
+OKT_EXPORT void warble_gattchar_enable_notifications_async(WarbleGattChar* c, void* context,
+                                                           WarbleCharHandler handler) {
   if (!c) return;
   onSession(c->gatt, [c, context, handler](GattSession& s) { s.setNotifications(c, true, context, handler); });
 }
 
-OKT_EXPORT void warble_gattchar_disable_notifications_async(WarbleGattChar* c, void* context, WarbleCharHandler handler) {
+OKT_EXPORT void warble_gattchar_disable_notifications_async(WarbleGattChar* c, void* context,
+                                                            WarbleCharHandler handler) {
   if (!c) return;
   onSession(c->gatt, [c, context, handler](GattSession& s) { s.setNotifications(c, false, context, handler); });
 }
 
-OKT_EXPORT void warble_gattchar_on_notification_received(WarbleGattChar* c, void* context, WarbleNotifyHandler handler) {
+OKT_EXPORT void warble_gattchar_on_notification_received(WarbleGattChar* c, void* context,
+                                                         WarbleNotifyHandler handler) {
   if (!c) return;
   std::lock_guard<std::mutex> lock(c->gatt->mutex);
   c->notifyContext = context;

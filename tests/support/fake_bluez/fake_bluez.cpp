@@ -15,9 +15,9 @@
 // OKT service. --powered-off and --no-adapter are the radio switched off and
 // a computer without one. --fail makes a
 // method (optionally only on the characteristic with that UUID) answer with
-// an error; --hang makes it never answer at all, as a stack stuck on a call. The method DropLink of org.okt.FakeBluez at /org/okt/fake ends
-// the connection from the peripheral's side; HangReads makes every ReadValue
-// from then on go unanswered.
+// an error; --hang makes it never answer at all, as a stack stuck on a call. The method DropLink of org.okt.FakeBluez
+// at /org/okt/fake ends the connection from the peripheral's side; HangReads makes every ReadValue from then on go
+// unanswered.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -69,8 +69,8 @@ class FakeBluez : public QDBusVirtualObject {
     devicePath_ = kAdapter + "/dev_" + QString(mac).replace(':', '_');
     if (!o_.noAdapter)
       objects_[kAdapter]["org.bluez.Adapter1"] = {
-          {"Address", "00:1A:7D:DA:71:13"}, {"Name", "fake"}, {"Alias", "fake"}, {"Powered", !o_.poweredOff},
-          {"Discovering", false}, {"Discoverable", false}, {"Pairable", true}, {"UUIDs", QStringList()}};
+          {"Address", "00:1A:7D:DA:71:13"}, {"Name", "fake"},        {"Alias", "fake"},  {"Powered", !o_.poweredOff},
+          {"Discovering", false},           {"Discoverable", false}, {"Pairable", true}, {"UUIDs", QStringList()}};
     rssiTimer_.setInterval(300);
     QObject::connect(&rssiTimer_, &QTimer::timeout, [this] { waver(); });
     if (o_.known) addDevice();
@@ -237,8 +237,9 @@ class FakeBluez : public QDBusVirtualObject {
   }
 
   void addService(const QString& path, const QString& uuid) {
-    addObject(path, {{"org.bluez.GattService1",
-                      {{"UUID", uuid}, {"Primary", true}, {"Device", QVariant::fromValue(QDBusObjectPath(devicePath_))}}}});
+    addObject(path,
+              {{"org.bluez.GattService1",
+                {{"UUID", uuid}, {"Primary", true}, {"Device", QVariant::fromValue(QDBusObjectPath(devicePath_))}}}});
     gatt_.push_back(path);
   }
 
@@ -277,7 +278,8 @@ class FakeBluez : public QDBusVirtualObject {
     emulator_ = std::make_unique<okt::emu::Emulator>(device_);
     link_ = std::make_unique<okt::emu::LoopbackLink>(*emulator_, [this](const uint8_t* bytes, size_t size) {
       QByteArray value(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size));
-      QMetaObject::invokeMethod(qApp, [this, value] { notify(value); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [this, value] { notify(value); }, Qt::QueuedConnection);
     });
     link_->start();
     set(devicePath_, "org.bluez.Device1", "ServicesResolved", true);
@@ -347,15 +349,24 @@ int main(int argc, char** argv) {
   QStringList a = app.arguments();
   for (int i = 1; i < a.size(); ++i) {
     QString next = i + 1 < a.size() ? a[i + 1] : QString();
-    if (a[i] == "--device") o.devicePath = next, ++i;
-    else if (a[i] == "--omit") o.omitted << next, ++i;
-    else if (a[i] == "--fail") o.failures << next, ++i;
-    else if (a[i] == "--hang") o.hangs << next, ++i;
-    else if (a[i] == "--log") o.logPath = next, ++i;
-    else if (a[i] == "--no-cccd") o.noCccd = true;
-    else if (a[i] == "--known") o.known = true;
-    else if (a[i] == "--powered-off") o.poweredOff = true;
-    else if (a[i] == "--no-adapter") o.noAdapter = true;
+    if (a[i] == "--device")
+      o.devicePath = next, ++i;
+    else if (a[i] == "--omit")
+      o.omitted << next, ++i;
+    else if (a[i] == "--fail")
+      o.failures << next, ++i;
+    else if (a[i] == "--hang")
+      o.hangs << next, ++i;
+    else if (a[i] == "--log")
+      o.logPath = next, ++i;
+    else if (a[i] == "--no-cccd")
+      o.noCccd = true;
+    else if (a[i] == "--known")
+      o.known = true;
+    else if (a[i] == "--powered-off")
+      o.poweredOff = true;
+    else if (a[i] == "--no-adapter")
+      o.noAdapter = true;
     else {
       std::fprintf(stderr, "fake-bluez: unknown option %s\n", a[i].toLocal8Bit().constData());
       return 2;

@@ -20,7 +20,7 @@ constexpr const char* kUsage =
     "  --connect ADDRESS        connect to this device at start, without a scan\n"
     "  --no-reconnect           do not reconnect by itself when the link is lost\n"
     "  --record FILE            write every Bluetooth exchange to FILE, a btsnoop capture\n"
-    "                           that Wireshark opens and okt-render --replay plays\n"
+    "                           that Wireshark opens and okt-render can replay\n"
     "  --help                   show this text and exit\n"
     "  --version                show the version and exit\n";
 

@@ -57,6 +57,8 @@ constexpr const char* kUsage =
     "  --size WxH               the display area in pixels (default: the window's at 100 %)\n"
     "  --out DIR                where the pictures go (default: the current folder)\n"
     "  --every-frame            also write every frame the client presents\n"
+    "  --record FILE            write every Bluetooth exchange to FILE, a btsnoop capture\n"
+    "  --replay FILE            the device is a capture: it answers as the recorded one did\n"
     "  --ble-library NAME|PATH  connect through this Bluetooth library instead of in-process\n"
     "  --address ADDRESS        the device to connect to through the library\n"
     "  --no-reconnect           do not reconnect when the library's link is lost\n"

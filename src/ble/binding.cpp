@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -39,14 +40,17 @@ bool bindWarble(const std::string& library, WarbleBinding& out, std::string& err
   std::string reason;
   b.library = platform::openSharedLibrary(file, reason);
   // A bare name is also looked for in the program's own library folder, where
-  // an installed program keeps its Bluetooth libraries. Its reason replaces
-  // the first only when the file is there (it failed to load).
-  std::string own = isBareName(file) && !b.library ? platform::ownLibraryDirectory() : std::string();
-  if (!own.empty()) {
-    std::string beside = own + "/" + file, ownReason;
-    b.library = platform::openSharedLibrary(beside, ownReason);
+  // an installed program keeps its Bluetooth libraries, then where this build
+  // puts them. A folder's reason replaces the first only when the file is
+  // there (it failed to load).
+  std::vector<std::string> folders;
+  if (isBareName(file)) folders = {platform::ownLibraryDirectory(), OKT_BLE_LIBRARY_DIR};
+  for (const std::string& folder : folders) {
+    if (b.library || folder.empty()) continue;
+    std::string beside = folder + "/" + file, folderReason;
+    b.library = platform::openSharedLibrary(beside, folderReason);
     std::error_code ec;
-    if (!b.library && std::filesystem::exists(beside, ec)) reason = ownReason;
+    if (!b.library && std::filesystem::exists(beside, ec)) reason = folderReason;
   }
   if (!b.library) {
     error = "Bluetooth DLL library not found (" + library + "): " + reason;

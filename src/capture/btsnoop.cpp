@@ -187,7 +187,8 @@ class Parser {
         break;
       case ATT_ERROR_RESPONSE: {
         uint8_t request = 0;
-        if (!r.u8(request) || !withHandle(true)) return false;
+        if (!r.u8(request)) return fail(record, "an ATT error response cut short");
+        if (!withHandle(true)) return false;
         if (request == ATT_READ_REQUEST) lastRead_ = 0;
         break;
       }

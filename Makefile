@@ -1,4 +1,4 @@
-.PHONY: all setup build test demo bench fuzz package clean
+.PHONY: all setup build test test-windows demo bench fuzz package clean
 
 all: build
 
@@ -21,6 +21,10 @@ package: build
 	cd build && cpack -B package
 	cp build/package/okt-client_*.deb .
 
+# The toolkit-free libraries and their tests, built for Windows and run under Wine.
+test-windows:
+	scripts/test-windows
+
 bench: setup
 	scripts/bench
 
@@ -28,4 +32,4 @@ fuzz: setup
 	scripts/fuzz
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz okt-client_*.deb
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-windows okt-client_*.deb

@@ -64,6 +64,10 @@ class Renderer : public DisplayRenderer {
   void drawCentredText(Surface& s, int x, int y, int height, const std::string& text);
   void drawAnimation(Surface& s, uint16_t animation, int cx, int ay, uint32_t t);
   uint32_t now() const;
+  void forgetLockBackground() {
+    dimmedLock_ = PixelBuffer{};
+    dimmedFrom_ = nullptr;
+  }
 
   Protocol& p_;
   UiHost& ui_;
@@ -71,11 +75,7 @@ class Renderer : public DisplayRenderer {
   Display* display_ = nullptr;
   std::unique_ptr<JpegContext> jpeg_;
   PictureCache pictures_;
-  std::unique_ptr<Surface> spare_;  // the last frame's, to draw the next on
-  void forgetLockBackground() {
-    dimmedLock_ = PixelBuffer{};
-    dimmedFrom_ = nullptr;
-  }
+  std::unique_ptr<Surface> spare_;           // the last frame's, to draw the next on
   PixelBuffer dimmedLock_;                   // the lock screen's dimmed background...
   const PixelBuffer* dimmedFrom_ = nullptr;  // ...made from this frozen display
   PixelBuffer lastFrame_;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "../tests/support/messages.h"
 #include "protocol/decoder.h"
 #include "protocol/protocol.h"
 #include "protocol/wire.h"
@@ -11,6 +12,8 @@
 using namespace okt;
 
 namespace {
+
+using namespace okt::test::fields;
 
 std::vector<uint8_t> msg(uint16_t type, const std::vector<uint8_t>& body) {
   return WireWriter().u16(type).u32(1).bytes(body).take();
@@ -27,21 +30,9 @@ std::vector<std::vector<uint8_t>> realisticMix() {
   for (uint32_t i = 0; i < 40; ++i)
     out.push_back(msg(MessageType::TEXT, WireWriter().u24(i).text("Menu entry number " + std::to_string(i)).take()));
   for (uint32_t i = 0; i < 20; ++i)
-    out.push_back(msg(MessageType::VARIABLE, WireWriter()
-                                                 .u24(i)
-                                                 .u8(0)
-                                                 .u16(i % 2 ? VariableType::U16 : VariableType::STRING)
-                                                 .u8(2)
-                                                 .u24(0xFFFFFF)
-                                                 .u32(0)
-                                                 .u32(100)
-                                                 .u32(0)
-                                                 .u16(4)
-                                                 .u8('a')
-                                                 .u8('b')
-                                                 .u8('c')
-                                                 .u8(0)
-                                                 .take()));
+    out.push_back(msg(MessageType::VARIABLE,
+                      test::wire({u24(i), u8(0), u16(i % 2 ? VariableType::U16 : VariableType::STRING), u8(2),
+                                  u24(0xFFFFFF), u32(0), u32(100), u32(0), u16(4), u8('a'), u8('b'), u8('c'), u8(0)})));
   WireWriter screen;
   screen.u16(ObjectType::Screen).u16(10).u24(0x203040);
   for (uint32_t c = 0; c < 10; ++c) screen.u24(10 + c).u16(c * 6000).u16(c * 5000).u16(6000).u16(5000);
@@ -56,55 +47,17 @@ std::vector<std::vector<uint8_t>> realisticMix() {
   menu.u16(ObjectType::Menu).u16(8).u24(0xFF1000).u24(1).u24(2).u24(3);
   for (uint32_t i = 0; i < 8; ++i) menu.u8(0).u8(0x1F).u24(i).u24(0xFF1400 + i).u24(i).u24(0).u24(i);
   out.push_back(object(1, menu.take()));
-  out.push_back(object(2, WireWriter()
-                              .u16(ObjectType::TextBox)
-                              .u16(0)
-                              .u8(0)
-                              .u16(0)
-                              .u16(20)
-                              .u24(1)
-                              .u24(2)
-                              .u24(3)
-                              .u24(0xFFFFFF)
-                              .u24(4)
-                              .take()));
-  out.push_back(object(3, WireWriter()
-                              .u16(ObjectType::Polyline)
-                              .u24(0)
-                              .u8(1)
-                              .u8(2)
-                              .u8(4)
-                              .u16(0)
-                              .u16(0)
-                              .u16(100)
-                              .u16(100)
-                              .u16(200)
-                              .u16(0)
-                              .u16(300)
-                              .u16(300)
-                              .u8(0)
-                              .take()));
+  out.push_back(object(2, test::wire({u16(ObjectType::TextBox), u16(0), u8(0), u16(0), u16(20), u24(1), u24(2), u24(3),
+                                      u24(0xFFFFFF), u24(4)})));
+  out.push_back(object(3, test::wire({u16(ObjectType::Polyline), u24(0), u8(1), u8(2), u8(4), u16(0), u16(0), u16(100),
+                                      u16(100), u16(200), u16(0), u16(300), u16(300), u8(0)})));
   WireWriter gauge;
   gauge.u16(ObjectType::Gauge).u8(0).u8(0x38).u8(2);
   for (int i = 0; i < 8; ++i) gauge.u16(30000);
   for (int i = 0; i < 5; ++i) gauge.u24(0x808080);
   out.push_back(object(4, gauge.u16(3000).u16(33000).u16(10).u16(200).u24(1).u24(5).take()));
-  out.push_back(object(5, WireWriter()
-                              .u16(ObjectType::Canvas)
-                              .u8(0x02)
-                              .u16(20)
-                              .u8(0x21)
-                              .u16(100)
-                              .u16(100)
-                              .text("Canvas")
-                              .u8(0x23)
-                              .u8(2)
-                              .u16(0)
-                              .u16(0)
-                              .u16(9)
-                              .u16(9)
-                              .u8(0)
-                              .take()));
+  out.push_back(object(5, test::wire({u16(ObjectType::Canvas), u8(0x02), u16(20), u8(0x21), u16(100), u16(100),
+                                      text("Canvas"), u8(0x23), u8(2), u16(0), u16(0), u16(9), u16(9), u8(0)})));
   // A 1 KB picture in parts of 136 bytes.
   std::vector<uint8_t> picture = WireWriter().u16(ObjectType::JpegPicture).u16(1024).take();
   picture.resize(1028, 0x55);

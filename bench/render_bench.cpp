@@ -17,6 +17,8 @@ using namespace okt;
 
 namespace {
 
+using namespace okt::test::fields;
+
 struct Fixture {
   Protocol p;
   test::ScriptedHost host;
@@ -44,18 +46,8 @@ struct Fixture {
       b.u16(ObjectType::Button).u16(i % 3).u8(0).u16(0).u16(18);
       for (int k = 0; k < 6; ++k) b.u24(0x336699);
       store(10 + i, b.u24(1).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).take());
-      store(20 + i, WireWriter()
-                        .u16(ObjectType::TextBox)
-                        .u16(0)
-                        .u8(0)
-                        .u16(0)
-                        .u16(18)
-                        .u24(0xFFFFFF)
-                        .u24(0)
-                        .u24(0x888888)
-                        .u24(0xFFFFFF)
-                        .u24(1)
-                        .take());
+      store(20 + i, test::wire({u16(ObjectType::TextBox), u16(0), u8(0), u16(0), u16(18), u24(0xFFFFFF), u24(0),
+                                u24(0x888888), u24(0xFFFFFF), u24(1)}));
     }
     // Menu 1: six rows with icons and values.
     WireWriter menu;

@@ -9,6 +9,8 @@
 namespace okt {
 namespace {
 
+using namespace okt::test::fields;
+
 using Calls = std::vector<std::string>;
 
 // The dispatcher on its own, driven from the test's thread. Object ids:
@@ -34,56 +36,17 @@ class DisplayFlows : public ::testing::Test {
     menu.u16(ObjectType::Menu).u16(8).u24(0xFF1000).u24(1).u24(0x50).u24(0x51);
     for (int i = 0; i < 8; ++i) menu.u8(0).u8(0x0D).u24(1).u24(0x60 + i).u24(8);
     store(0, menu.take());
-    store(1, WireWriter()
-                 .u16(ObjectType::Screen)
-                 .u16(3)
-                 .u24(0)
-                 .u24(2)
-                 .u16(0)
-                 .u16(0)
-                 .u16(100)
-                 .u16(100)
-                 .u24(3)
-                 .u16(0)
-                 .u16(0)
-                 .u16(100)
-                 .u16(100)
-                 .u24(10)
-                 .u16(0)
-                 .u16(0)
-                 .u16(9)
-                 .u16(9)
-                 .take());
+    store(1, test::wire({u16(ObjectType::Screen), u16(3), u24(0), u24(2), u16(0), u16(0), u16(100), u16(100), u24(3),
+                         u16(0), u16(0), u16(100), u16(100), u24(10), u16(0), u16(0), u16(9), u16(9)}));
     store(3, WireWriter().u16(ObjectType::Canvas).u8(0x22).u16(0).u16(0).u16(1).u16(1).u24(4).u8(0).take());
     store(5, promptBody(0x08, "1234", 0x70, 0x71, 0x72, 0x73, 8, 1));
     store(6, promptBody(0x00, "", 0x80, 0x81, 0x82, 0x83, 8, 1));
-    store(7, WireWriter()
-                 .u16(ObjectType::Popup)
-                 .u24(2)
-                 .u24(3)
-                 .u24(0xFF1001)
-                 .u8(2)
-                 .u24(4)
-                 .u24(0x90)
-                 .u24(8)
-                 .u24(5)
-                 .u24(0xFFFFFF)
-                 .u24(0xFFFFFF)
-                 .take());
+    store(7, test::wire({u16(ObjectType::Popup), u24(2), u24(3), u24(0xFF1001), u8(2), u24(4), u24(0x90), u24(8),
+                         u24(5), u24(0xFFFFFF), u24(0xFFFFFF)}));
     store(8, WireWriter().u16(ObjectType::Screen).u16(0).u24(0x102030).take());
     store(10, WireWriter().u16(ObjectType::Screen).u16(1).u24(0).u24(9).u16(0).u16(0).u16(1).u16(1).take());
-    store(9, WireWriter()
-                 .u16(ObjectType::TextBox)
-                 .u16(0)
-                 .u8(0)
-                 .u16(0)
-                 .u16(20)
-                 .u24(0)
-                 .u24(0)
-                 .u24(0)
-                 .u24(0xFFFFFF)
-                 .u24(3)
-                 .take());
+    store(9, test::wire({u16(ObjectType::TextBox), u16(0), u8(0), u16(0), u16(20), u24(0), u24(0), u24(0),
+                         u24(0xFFFFFF), u24(3)}));
     test::decode(p, test::textMessage(2, "Popup title"));
     p.state.displayReady = 1;
     p.state.currentScreen = 8;
@@ -269,16 +232,8 @@ TEST_F(DisplayFlows, PopupFlows) {
 
 TEST_F(DisplayFlows, PopupsLeadingToThemselvesStopNesting) {
   // Button 0 of pop-up 7 targets screen 8; make a pop-up whose button leads back to itself.
-  store(11, WireWriter()
-                .u16(ObjectType::Popup)
-                .u24(0xFFFFFF)
-                .u24(0xFFFFFF)
-                .u24(0xFFFFFF)
-                .u8(1)
-                .u24(0xFFFFFF)
-                .u24(0xFFFFFF)
-                .u24(11)
-                .take());
+  store(11, test::wire({u16(ObjectType::Popup), u24(0xFFFFFF), u24(0xFFFFFF), u24(0xFFFFFF), u8(1), u24(0xFFFFFF),
+                        u24(0xFFFFFF), u24(11)}));
   for (int i = 0; i < 100; ++i) host.answer({kDialogOk, "", 0});
   display.goToScreen(11);
   EXPECT_EQ(host.count("popup 11 \"\" 1"), 32u);

@@ -12,6 +12,8 @@
 namespace okt {
 namespace {
 
+using namespace okt::test::fields;
+
 using test::RecordingSurface;
 
 class Drawing : public ::testing::Test {
@@ -165,18 +167,8 @@ TEST_F(Drawing, ButtonColoursByStyleAndPressedState) {
 
 TEST_F(Drawing, TextBoxes) {
   auto box = [](uint16_t frameless, uint32_t text, uint32_t variable) {
-    return WireWriter()
-        .u16(ObjectType::TextBox)
-        .u16(frameless)
-        .u8(0)
-        .u16(0)
-        .u16(20)
-        .u24(0xFFFFFF)
-        .u24(0)
-        .u24(0)
-        .u24(text)
-        .u24(variable)
-        .take();
+    return test::wire({u16(ObjectType::TextBox), u16(frameless), u8(0), u16(0), u16(20), u24(0xFFFFFF), u24(0), u24(0),
+                       u24(text), u24(variable)});
   };
   store(4, box(1, 0xFFFFFF, 0xFFFFFF));
   draw(4, {0, 1000, 1000, 30000, 30000});
@@ -195,28 +187,26 @@ TEST_F(Drawing, TextBoxes) {
 }
 
 TEST_F(Drawing, PolylineGroupsOfOnePointDrawNothing) {
-  store(7, WireWriter()
-               .u16(ObjectType::Polyline)
-               .u24(0xFF0000)
-               .u8(1)
-               .u8(1)
-               .u8(2)
-               .u16(0)
-               .u16(0)
-               .u16(65535)
-               .u16(65535)
-               .u8(1)
-               .u16(5)
-               .u16(5)
-               .u8(3)
-               .u16(0)
-               .u16(65535)
-               .u16(32768)
-               .u16(0)
-               .u16(65535)
-               .u16(65535)
-               .u8(0)
-               .take());
+  store(7, test::wire({u16(ObjectType::Polyline),
+                       u24(0xFF0000),
+                       u8(1),
+                       u8(1),
+                       u8(2),
+                       u16(0),
+                       u16(0),
+                       u16(65535),
+                       u16(65535),
+                       u8(1),
+                       u16(5),
+                       u16(5),
+                       u8(3),
+                       u16(0),
+                       u16(65535),
+                       u16(32768),
+                       u16(0),
+                       u16(65535),
+                       u16(65535),
+                       u8(0)}));
   draw(7, {0, 0, 0, 65535, 65535});
   auto lines = surface.of("polyline");
   ASSERT_EQ(lines.size(), 2u);
@@ -295,30 +285,28 @@ TEST_F(Drawing, GaugeTicksUpToTheirLimit) {
 
 TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   // 0x02 font 24, 0x21 label "Hi" at (1000, 2000), 0x23 one point (nothing), 0x22 places canvas 12.
-  store(11, WireWriter()
-                .u16(ObjectType::Canvas)
-                .u8(0x02)
-                .u16(24)
-                .u8(0x21)
-                .u16(1000)
-                .u16(2000)
-                .text("Hi")
-                .u8(0x23)
-                .u8(1)
-                .u16(5)
-                .u16(5)
-                .u8(0x22)
-                .u16(0)
-                .u16(0)
-                .u16(100)
-                .u16(100)
-                .u24(12)
-                .u8(0x21)
-                .u16(0)
-                .u16(0)
-                .text("after")
-                .u8(0)
-                .take());
+  store(11, test::wire({u16(ObjectType::Canvas),
+                        u8(0x02),
+                        u16(24),
+                        u8(0x21),
+                        u16(1000),
+                        u16(2000),
+                        text("Hi"),
+                        u8(0x23),
+                        u8(1),
+                        u16(5),
+                        u16(5),
+                        u8(0x22),
+                        u16(0),
+                        u16(0),
+                        u16(100),
+                        u16(100),
+                        u24(12),
+                        u8(0x21),
+                        u16(0),
+                        u16(0),
+                        text("after"),
+                        u8(0)}));
   store(12, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("inner").u8(0).take());
   draw(11, {0, 0, 0, 65535, 65535});
   auto texts = surface.of("text");
@@ -334,20 +322,8 @@ TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   EXPECT_TRUE(surface.of("polyline").empty());
 
   surface.calls.clear();
-  store(13, WireWriter()
-                .u16(ObjectType::Canvas)
-                .u8(0x21)
-                .u16(0)
-                .u16(0)
-                .text("x")
-                .u8(0x22)
-                .u16(0)
-                .u16(0)
-                .u16(1)
-                .u16(1)
-                .u24(13)
-                .u8(0)
-                .take());
+  store(13, test::wire({u16(ObjectType::Canvas), u8(0x21), u16(0), u16(0), text("x"), u8(0x22), u16(0), u16(0), u16(1),
+                        u16(1), u24(13), u8(0)}));
   draw(13, {0, 0, 0, 100, 100});
   EXPECT_EQ(surface.of("text").size(), static_cast<size_t>(kMaxCanvasDepth));
 }

@@ -11,6 +11,8 @@
 namespace okt {
 namespace {
 
+using namespace okt::test::fields;
+
 using test::RecordingSurface;
 
 // Screens, menus and lock screens composed on recording surfaces.
@@ -57,23 +59,8 @@ class Composition : public ::testing::Test {
 // each draw up to the limit and not one past it; long texts in huge glyphs
 // stop after a few.
 TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
-  store(5, WireWriter()
-               .u16(ObjectType::Button)
-               .u16(1)
-               .u8(0)
-               .u16(0)
-               .u16(20)
-               .u24(1)
-               .u24(2)
-               .u24(3)
-               .u24(4)
-               .u24(5)
-               .u24(6)
-               .u24(0xFFFFFF)
-               .u24(0xFFFFFF)
-               .u24(0xFFFFFF)
-               .u24(0xFFFFFF)
-               .take());
+  store(5, test::wire({u16(ObjectType::Button), u16(1), u8(0), u16(0), u16(20), u24(1), u24(2), u24(3), u24(4), u24(5),
+                       u24(6), u24(0xFFFFFF), u24(0xFFFFFF), u24(0xFFFFFF), u24(0xFFFFFF)}));
   const struct {
     uint32_t placements;
     size_t drawn;
@@ -88,18 +75,8 @@ TEST_F(Composition, AScreenDrawsItsPlacementsWithinItsWork) {
   }
 
   test::decode(p, test::textMessage(2, std::string(1023, 'W')));
-  store(7, WireWriter()
-               .u16(ObjectType::TextBox)
-               .u16(1)
-               .u8(0)
-               .u16(0)
-               .u16(2000)
-               .u24(0)
-               .u24(0xFFFFFF)
-               .u24(0)
-               .u24(2)
-               .u24(0xFFFFFF)
-               .take());
+  store(7, test::wire({u16(ObjectType::TextBox), u16(1), u8(0), u16(0), u16(2000), u24(0), u24(0xFFFFFF), u24(0),
+                       u24(2), u24(0xFFFFFF)}));
   WireWriter texts;
   texts.u16(ObjectType::Screen).u16(500).u24(0);
   for (uint32_t i = 0; i < 500; ++i) texts.u24(7).u16(i * 100).u16(0).u16(8000).u16(8000);
@@ -169,24 +146,8 @@ TEST_F(Composition, PicturesAreDecodedOnceAndDrawnTheSameUntilSomethingChanges) 
     b.pixels.assign(size_t{w} * w * 4, 9);
     return b;
   };
-  store(22, WireWriter()
-                .u16(ObjectType::Menu)
-                .u16(2)
-                .u24(0xFF1000)
-                .u24(1)
-                .u24(0xFFFFFF)
-                .u24(0xFFFFFF)
-                .u8(0)
-                .u8(0x13)
-                .u24(1)
-                .u24(0xFF1400)
-                .u24(1)
-                .u8(0)
-                .u8(0x13)
-                .u24(1)
-                .u24(0xFF1400)
-                .u24(1)
-                .take());
+  store(22, test::wire({u16(ObjectType::Menu), u16(2), u24(0xFF1000), u24(1), u24(0xFFFFFF), u24(0xFFFFFF), u8(0),
+                        u8(0x13), u24(1), u24(0xFF1400), u24(1), u8(0), u8(0x13), u24(1), u24(0xFF1400), u24(1)}));
   renderer.redrawMenu(22);
   renderer.redrawMenu(22);
   EXPECT_EQ(icons, 2);  // the menu's own and the rows' one, each once

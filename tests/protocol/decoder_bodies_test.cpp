@@ -19,21 +19,11 @@ class Bodies : public ::testing::Test {
 };
 
 TEST_F(Bodies, Screen) {
-  auto* b = store<ScreenBody>(1, WireWriter()
-                                     .u16(ObjectType::Screen)
-                                     .u16(2)
-                                     .u24(0x112233)
-                                     .u24(5)
-                                     .u16(1)
-                                     .u16(2)
-                                     .u16(3)
-                                     .u16(4)
-                                     .u24(6)
-                                     .u16(0xFFFF)
-                                     .u16(0)
-                                     .u16(0x8000)
-                                     .u16(9)
-                                     .take());
+  WireWriter w;
+  w.u16(ObjectType::Screen).u16(2).u24(0x112233);
+  w.u24(5).u16(1).u16(2).u16(3).u16(4);
+  w.u24(6).u16(0xFFFF).u16(0).u16(0x8000).u16(9);
+  auto* b = store<ScreenBody>(1, w.take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->background, 0x112233u);
   ASSERT_EQ(b->childCount, 2u);
@@ -65,28 +55,13 @@ TEST_F(Bodies, Button) {
 
 TEST_F(Bodies, MenuItemsByKindAndFlags) {
   std::string longLabel(300, 'L');
-  auto* b = store<MenuBody>(4, WireWriter()
-                                   .u16(ObjectType::Menu)
-                                   .u16(4)
-                                   .u24(0xFF1400)
-                                   .u24(1)
-                                   .u24(2)
-                                   .u24(3)
-                                   .u8(1)  // empty row
-                                   .u8(0)
-                                   .u8(0x21)
-                                   .u24(7)
-                                   .text("Own label")  // text id, then label
-                                   .u8(0)
-                                   .u8(0x1E)
-                                   .u24(0xFF1001)
-                                   .u24(11)
-                                   .u24(12)
-                                   .u24(13)
-                                   .u8(0)
-                                   .u8(0x20)
-                                   .text(longLabel)
-                                   .take());
+  WireWriter w;
+  w.u16(ObjectType::Menu).u16(4).u24(0xFF1400).u24(1).u24(2).u24(3);
+  w.u8(1);                                    // empty row
+  w.u8(0).u8(0x21).u24(7).text("Own label");  // text id, then label
+  w.u8(0).u8(0x1E).u24(0xFF1001).u24(11).u24(12).u24(13);
+  w.u8(0).u8(0x20).text(longLabel);
+  auto* b = store<MenuBody>(4, w.take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->iconId, 0xFF1400u);
   EXPECT_EQ(b->titleText, 1u);
@@ -108,39 +83,23 @@ TEST_F(Bodies, MenuItemsByKindAndFlags) {
 TEST_F(Bodies, LongMenuLabelIsCutAndTheNextItemStartsAfter254Bytes) {
   // The 254 bytes after the flags are taken as the label; what follows is read as the next item.
   std::string label(254, 'A');
-  auto* b = store<MenuBody>(5, WireWriter()
-                                   .u16(ObjectType::Menu)
-                                   .u16(2)
-                                   .u24(0xFFFFFF)
-                                   .u24(0xFFFFFF)
-                                   .u24(0xFFFFFF)
-                                   .u24(0xFFFFFF)
-                                   .u8(0)
-                                   .u8(0x20)
-                                   .bytes(reinterpret_cast<const uint8_t*>(label.data()), label.size())
-                                   .u8(1)  // next item: an empty row
-                                   .take());
+  WireWriter w;
+  w.u16(ObjectType::Menu).u16(2).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF).u24(0xFFFFFF);
+  w.u8(0).u8(0x20).bytes(reinterpret_cast<const uint8_t*>(label.data()), label.size());
+  w.u8(1);  // next item: an empty row
+  auto* b = store<MenuBody>(5, w.take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->items[0].label.size(), 253u);
   EXPECT_EQ(b->items[1].kind, 1);
 }
 
 TEST_F(Bodies, Polyline) {
-  auto* b = store<PolylineBody>(6, WireWriter()
-                                       .u16(ObjectType::Polyline)
-                                       .u24(0xFF0000)
-                                       .u8(2)
-                                       .u8(3)
-                                       .u8(2)
-                                       .u16(1)
-                                       .u16(2)
-                                       .u16(3)
-                                       .u16(4)
-                                       .u8(1)
-                                       .u16(5)
-                                       .u16(6)
-                                       .u8(0)
-                                       .take());
+  WireWriter w;
+  w.u16(ObjectType::Polyline).u24(0xFF0000).u8(2);
+  w.u8(3).u8(2).u16(1).u16(2).u16(3).u16(4);
+  w.u8(1).u16(5).u16(6);
+  w.u8(0);
+  auto* b = store<PolylineBody>(6, w.take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->colour, 0xFF0000u);
   EXPECT_EQ(b->lineStyle, 2);
@@ -211,19 +170,11 @@ TEST_F(Bodies, PasswordPrompt) {
 }
 
 TEST_F(Bodies, Popup) {
-  auto* b = store<PopupBody>(32, WireWriter()
-                                     .u16(ObjectType::Popup)
-                                     .u24(1)
-                                     .u24(2)
-                                     .u24(0xFF1002)
-                                     .u8(2)
-                                     .u24(3)
-                                     .u24(4)
-                                     .u24(5)
-                                     .u24(6)
-                                     .u24(0xFFFFFF)
-                                     .u24(0xFFFFFF)
-                                     .take());
+  WireWriter w;
+  w.u16(ObjectType::Popup).u24(1).u24(2).u24(0xFF1002).u8(2);
+  w.u24(3).u24(4).u24(5);
+  w.u24(6).u24(0xFFFFFF).u24(0xFFFFFF);
+  auto* b = store<PopupBody>(32, w.take());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->iconId, 0xFF1002u);
   ASSERT_EQ(b->buttons.size(), 2u);
@@ -247,43 +198,15 @@ TEST_F(Bodies, LockObject) {
 }
 
 TEST_F(Bodies, CanvasProgramIsCopiedUpToItsEnd) {
-  auto program = WireWriter()
-                     .u8(0x01)
-                     .u16(1)
-                     .u8(0x02)
-                     .u16(24)
-                     .u8(0x03)
-                     .u24(1)
-                     .u8(0x04)
-                     .u24(2)
-                     .u8(0x05)
-                     .u24(3)
-                     .u8(0x06)
-                     .u8(2)
-                     .u8(0x07)
-                     .u8(1)
-                     .u8(0x20)
-                     .u16(1)
-                     .u16(2)
-                     .u24(3)
-                     .u8(0x21)
-                     .u16(1)
-                     .u16(2)
-                     .text("Hi")
-                     .u8(0x22)
-                     .u16(1)
-                     .u16(2)
-                     .u16(3)
-                     .u16(4)
-                     .u24(5)
-                     .u8(0x23)
-                     .u8(2)
-                     .u16(0)
-                     .u16(0)
-                     .u16(100)
-                     .u16(100)
-                     .u8(0x00)
-                     .take();
+  WireWriter w;
+  w.u8(0x01).u16(1).u8(0x02).u16(24).u8(0x03).u24(1).u8(0x04).u24(2).u8(0x05).u24(3);
+  w.u8(0x06).u8(2).u8(0x07).u8(1);
+  w.u8(0x20).u16(1).u16(2).u24(3);
+  w.u8(0x21).u16(1).u16(2).text("Hi");
+  w.u8(0x22).u16(1).u16(2).u16(3).u16(4).u24(5);
+  w.u8(0x23).u8(2).u16(0).u16(0).u16(100).u16(100);
+  w.u8(0x00);
+  auto program = w.take();
   auto body = WireWriter().u16(ObjectType::Canvas).bytes(program).u8(0xEE).u8(0xEE).take();  // trailing bytes ignored
   auto* b = store<CanvasBody>(34, body);
   ASSERT_NE(b, nullptr);
@@ -300,19 +223,11 @@ TEST_F(Bodies, InvalidBodiesAreRefusedAndKeepWhatWasStored) {
   // A valid menu first; then bodies that must not replace or damage it.
   auto good = WireWriter().u16(ObjectType::Menu).u16(1).u24(0xFFFFFF).u24(1).u24(0xFFFFFF).u24(0xFFFFFF).u8(1).take();
   ASSERT_EQ(decode(p, test::objectMessage(40, good)), 0);
-  auto badKind = WireWriter()
-                     .u16(ObjectType::Menu)
-                     .u16(3)
-                     .u24(0xFFFFFF)
-                     .u24(9)
-                     .u24(0xFFFFFF)
-                     .u24(0xFFFFFF)
-                     .u8(0)
-                     .u8(0x01)
-                     .u24(2)
-                     .u8(2)
-                     .u8(1)
-                     .take();
+  WireWriter w;
+  w.u16(ObjectType::Menu).u16(3).u24(0xFFFFFF).u24(9).u24(0xFFFFFF).u24(0xFFFFFF);
+  w.u8(0).u8(0x01).u24(2);
+  w.u8(2).u8(1);
+  auto badKind = w.take();
   EXPECT_EQ(decode(p, test::objectMessage(40, badKind)), 1);
   const auto* menu = bodyOf<MenuBody>(p.state, 40);
   ASSERT_NE(menu, nullptr);

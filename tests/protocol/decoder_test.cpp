@@ -6,6 +6,8 @@
 namespace okt {
 namespace {
 
+using namespace okt::test::fields;
+
 using test::decode;
 using test::message;
 using test::partMessage;
@@ -19,18 +21,8 @@ std::vector<uint8_t> buttonBody(uint32_t textId = 0xFFFFFF) {
 }
 
 std::vector<uint8_t> textBoxBody(uint32_t variableId) {
-  return WireWriter()
-      .u16(ObjectType::TextBox)
-      .u16(0)
-      .u8(0)
-      .u16(0)
-      .u16(20)
-      .u24(1)
-      .u24(2)
-      .u24(3)
-      .u24(0xFFFFFF)
-      .u24(variableId)
-      .take();
+  return test::wire({u16(ObjectType::TextBox), u16(0), u8(0), u16(0), u16(20), u24(1), u24(2), u24(3), u24(0xFFFFFF),
+                     u24(variableId)});
 }
 
 class Decoder : public ::testing::Test {

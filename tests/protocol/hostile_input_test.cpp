@@ -5,27 +5,16 @@
 namespace okt {
 namespace {
 
+using namespace okt::test::fields;
+
 using test::decode;
 
 // Two different valid bodies of every type: the first is stored, then every
 // cut-short form of the second must be refused without touching the first.
 std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
   auto screen = [](uint32_t bg) {
-    return WireWriter()
-        .u16(ObjectType::Screen)
-        .u16(2)
-        .u24(bg)
-        .u24(1)
-        .u16(1)
-        .u16(2)
-        .u16(3)
-        .u16(4)
-        .u24(2)
-        .u16(5)
-        .u16(6)
-        .u16(7)
-        .u16(8)
-        .take();
+    return test::wire({u16(ObjectType::Screen), u16(2), u24(bg), u24(1), u16(1), u16(2), u16(3), u16(4), u24(2), u16(5),
+                       u16(6), u16(7), u16(8)});
   };
   auto button = [](uint32_t t) {
     WireWriter w;
@@ -34,26 +23,8 @@ std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
     return w.u24(t).u24(t).u24(t).u24(t).take();
   };
   auto menu = [](uint32_t t) {
-    return WireWriter()
-        .u16(ObjectType::Menu)
-        .u16(3)
-        .u24(t)
-        .u24(t)
-        .u24(t)
-        .u24(t)
-        .u8(1)
-        .u8(0)
-        .u8(0x3F)
-        .u24(1)
-        .u24(2)
-        .u24(3)
-        .u24(4)
-        .u24(5)
-        .text("lbl")
-        .u8(0)
-        .u8(0x01)
-        .u24(t)
-        .take();
+    return test::wire({u16(ObjectType::Menu), u16(3), u24(t), u24(t), u24(t), u24(t), u8(1), u8(0), u8(0x3F), u24(1),
+                       u24(2), u24(3), u24(4), u24(5), text("lbl"), u8(0), u8(0x01), u24(t)});
   };
   auto polyline = [](uint32_t c) {
     return WireWriter().u16(ObjectType::Polyline).u24(c).u8(1).u8(1).u8(2).u16(0).u16(0).u16(9).u16(9).u8(0).take();
@@ -76,19 +47,8 @@ std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
     return w.u8(3).u8(c).u8(c).u8(c).take();
   };
   auto popup = [](uint32_t t) {
-    return WireWriter()
-        .u16(ObjectType::Popup)
-        .u24(t)
-        .u24(t)
-        .u24(t)
-        .u8(2)
-        .u24(1)
-        .u24(2)
-        .u24(3)
-        .u24(4)
-        .u24(5)
-        .u24(6)
-        .take();
+    return test::wire(
+        {u16(ObjectType::Popup), u24(t), u24(t), u24(t), u8(2), u24(1), u24(2), u24(3), u24(4), u24(5), u24(6)});
   };
   auto lock = [](uint16_t a) {
     WireWriter w;
@@ -97,20 +57,8 @@ std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
     return w.take();
   };
   auto canvas = [](uint8_t width) {
-    return WireWriter()
-        .u16(ObjectType::Canvas)
-        .u8(0x06)
-        .u8(width)
-        .u8(0x21)
-        .u16(1)
-        .u16(1)
-        .text("ab")
-        .u8(0x23)
-        .u8(1)
-        .u16(0)
-        .u16(0)
-        .u8(0)
-        .take();
+    return test::wire({u16(ObjectType::Canvas), u8(0x06), u8(width), u8(0x21), u16(1), u16(1), text("ab"), u8(0x23),
+                       u8(1), u16(0), u16(0), u8(0)});
   };
   return {{screen(1), screen(2)},   {button(1), button(2)}, {menu(1), menu(2)},    {polyline(1), polyline(2)},
           {textbox(1), textbox(2)}, {blob(1), blob(2)},     {gauge(1), gauge(2)},  {password('a'), password('b')},

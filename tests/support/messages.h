@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,30 @@
 #include "protocol/wire.h"
 
 namespace okt::test {
+
+// A body written out field by field, in a list the layout keeps compact:
+//   wire({u16(ObjectType::Screen), u16(1), u24(0x203040), u24(10), u16(0), u16(0), u16(100), u16(100)})
+namespace fields {
+struct Field {
+  uint8_t width;  // bytes; 0 for a text and its zero byte
+  uint32_t value;
+  std::string text;
+};
+inline Field u8(uint32_t v) { return {1, v, {}}; }
+inline Field u16(uint32_t v) { return {2, v, {}}; }
+inline Field u24(uint32_t v) { return {3, v, {}}; }
+inline Field u32(uint32_t v) { return {4, v, {}}; }
+inline Field text(std::string s) { return {0, 0, std::move(s)}; }
+}  // namespace fields
+
+inline std::vector<uint8_t> wire(std::initializer_list<fields::Field> list) {
+  WireWriter w;
+  for (const fields::Field& f : list) {
+    if (f.width == 0) w.text(f.text);
+    for (int shift = 8 * (f.width - 1); shift >= 0; shift -= 8) w.u8(f.value >> shift);
+  }
+  return w.take();
+}
 
 inline std::vector<uint8_t> message(uint16_t type, const std::vector<uint8_t>& body, uint32_t sequence = 7) {
   WireWriter w;

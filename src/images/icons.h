@@ -11,9 +11,18 @@ struct IconEntry {
   const char* text;
 };
 
+// A run of consecutive icon ids, all of one theme.
+struct IconRun {
+  uint32_t first;
+  uint32_t count;
+  const char* theme;
+};
+
 extern const IconEntry kIconTable[];
 // The drawing each icon shows, in table order (for the catalogue).
 extern const char* const kIconNames[];
+// The runs in table order, ended by one whose count is 0.
+extern const IconRun kIconRuns[];
 
 constexpr uint32_t kFirstIconId = 0xFF1000;
 inline bool isIconId(uint32_t id) { return id >= kFirstIconId && id <= 0xFFFFFE; }

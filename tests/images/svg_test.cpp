@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "images/icons.h"
 #include "images/svg_render.h"
@@ -22,6 +24,16 @@ TEST(IconTable, SeventeenSortedRunsEndedByZero) {
   for (int i = 0; kIconTable[i].id != 0; ++i) ids.push_back(kIconTable[i].id);
   EXPECT_EQ(ids, expected);
   EXPECT_EQ(ids.size(), 2271u);
+  // Each run has a theme of its own.
+  std::set<std::string> themes;
+  size_t k = 0;
+  for (; kIconRuns[k].count != 0; ++k) {
+    ASSERT_LT(k, std::size(runs));
+    EXPECT_EQ(kIconRuns[k].first, runs[k].first);
+    EXPECT_EQ(kIconRuns[k].count, runs[k].second);
+    EXPECT_TRUE(themes.insert(kIconRuns[k].theme).second) << kIconRuns[k].theme;
+  }
+  EXPECT_EQ(k, std::size(runs));
 }
 
 TEST(IconTable, EveryTextHasTheSameShape) {
@@ -37,10 +49,26 @@ TEST(IconTable, EveryTextHasTheSameShape) {
   }
 }
 
-TEST(IconTable, AdjacentIdsAreSolidAndOutlinedFormsOfOneSubject) {
-  EXPECT_STREQ(iconName(0xFF1004), std::string(iconName(0xFF1005)).substr(0, std::strlen(iconName(0xFF1004))).c_str());
-  EXPECT_EQ(std::string(iconName(0xFF1005)), std::string(iconName(0xFF1004)) + "-outline");
-  EXPECT_NE(std::string(iconText(0xFF1004)), std::string(iconText(0xFF1005)));
+TEST(IconTable, IdsThatDevicesRelyOnKeepTheirDrawing) {
+  const std::pair<uint32_t, const char*> fixed[] = {
+      {0xFF1004, "bank"}, {0xFF1005, "bank-outline"}, {0xFF142E, "calendar-today"}};
+  for (auto [id, name] : fixed) EXPECT_STREQ(iconName(id), name) << std::hex << id;
+  EXPECT_STRNE(iconText(0xFF1004), iconText(0xFF1005));
+}
+
+// A drawing has one id, or both ids of one pair (the solid and the outlined
+// id of a subject drawn only once).
+TEST(IconTable, EachDrawingHasOneIdOrOnePair) {
+  std::map<std::string, std::vector<uint32_t>> ids;
+  for (int i = 0; kIconTable[i].id != 0; ++i) ids[kIconNames[i]].push_back(kIconTable[i].id);
+  for (const auto& [name, of] : ids) {
+    if (of.size() == 1) continue;
+    ASSERT_EQ(of.size(), 2u) << name;
+    EXPECT_EQ(of[1], of[0] + 1) << name;
+    const IconRun* run = kIconRuns;
+    while (of[0] >= run->first + run->count) ++run;
+    EXPECT_EQ((of[0] - run->first) % 2, 0u) << name;
+  }
 }
 
 TEST(RenderIcon, FirstLastAndNumbersThatAreNoIcons) {

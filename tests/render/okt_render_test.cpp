@@ -60,8 +60,8 @@ TEST_F(OktRender, AButtonScreenAPictureScreenAndBack) {
   EXPECT_EQ(buttons.pixel(5, 5), qRgb(0x20, 0x30, 0x4A));  // the screen's background
   EXPECT_EQ(buttons.pixel(100, 120), qRgb(0, 0, 0));       // style 0 button, not pressed: black
   QImage pictures = picture("pictures");
-  // The JPEG landscape is placed at y 36000 of 680 and scaled to the width: blue sky at its top.
-  QRgb sky = pictures.pixel(100, 380);
+  // The JPEG landscape is placed at y 35000 of 680 and scaled to a height of 28000: blue sky at its top.
+  QRgb sky = pictures.pixel(300, 380);
   EXPECT_GT(qBlue(sky), 180);
   EXPECT_LT(qRed(sky), 120);
   EXPECT_EQ(picture("home").pixel(300, 40), qRgb(0xC8, 0xC8, 0xC8));

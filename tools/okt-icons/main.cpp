@@ -1,7 +1,8 @@
 // okt-icons: the catalogue of built-in icons for device developers.
 //   okt-icons OUTDIR
 // Writes one PNG sheet per run of icon numbers (each icon with its number)
-// and index.html listing every number with the name of its drawing.
+// and index.html: the runs under their themes, every number with the name of
+// its drawing, and a search box.
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -23,6 +24,47 @@ namespace {
 
 constexpr int kCell = 96, kIcon = 48, kColumns = 12;
 
+// Where the k-th icon of a run sits on its sheet.
+int cellX(size_t k) { return static_cast<int>(k % kColumns) * kCell; }
+int cellY(size_t k) { return static_cast<int>(k / kColumns) * kCell; }
+
+// 0xFF1004: the form in which device descriptions write icon ids.
+QString hexId(uint32_t id) { return "0x" + QString::number(id, 16).toUpper(); }
+
+// The page: a search box over the icons, then one section per run. A search
+// for a name (or part of one) lists the matching icons with their ids; a
+// search for an id shows its icon. Each hit is cut from its run's sheet.
+constexpr const char* kPageHead = R"html(<!doctype html><meta charset="utf-8"><title>OKT built-in icons</title>
+<style>body{font-family:sans-serif} td{padding:0 1em} #hits div{display:inline-block;width:240px;margin:4px}
+#hits span{display:inline-block;width:96px;height:96px;vertical-align:middle}</style>
+<h1>OKT built-in icons</h1><p>A number from 0xFF1000 to 0xFFFFFE in an icon field shows the drawing listed here.
+Numbers between the runs show nothing. Each run has a theme; an id keeps its drawing for good.</p>
+<p><input id="search" type="search" size="40" placeholder="Search: a name (bank) or an id (0xFF1004)"></p>
+<div id="hits"></div><div id="runs">
+)html";
+constexpr const char* kPageFoot = R"html(</div>
+<script>
+const rows = [...document.querySelectorAll("tr[data-sheet]")];
+const hits = document.getElementById("hits"), runs = document.getElementById("runs");
+document.getElementById("search").addEventListener("input", (event) => {
+  const q = event.target.value.trim().toLowerCase();
+  hits.replaceChildren();
+  runs.hidden = q !== "";
+  if (q === "") return;
+  const id = /^(0x)?[0-9a-f]{6}$/.test(q) ? "0x" + q.replace(/^0x/, "") : null;
+  const found = rows.filter((row) => id ? row.cells[0].textContent.toLowerCase() === id
+                                        : row.cells[1].textContent.includes(q));
+  for (const row of found) {
+    const hit = document.createElement("div"), icon = document.createElement("span");
+    icon.style.background = `url(${row.dataset.sheet}) ${row.dataset.at}`;
+    hit.append(icon, `${row.cells[1].textContent} \u2192 ${row.cells[0].textContent}`);
+    hits.append(hit);
+  }
+  if (found.length === 0) hits.textContent = "No icon matches.";
+});
+</script>
+)html";
+
 QImage sheet(const std::vector<int>& run) {
   int rows = (static_cast<int>(run.size()) + kColumns - 1) / kColumns;
   QImage image(kColumns * kCell, rows * kCell, QImage::Format_ARGB32);
@@ -33,7 +75,7 @@ QImage sheet(const std::vector<int>& run) {
   p.setFont(font);
   for (size_t k = 0; k < run.size(); ++k) {
     const IconEntry& e = kIconTable[run[k]];
-    int x = static_cast<int>(k % kColumns) * kCell, y = static_cast<int>(k / kColumns) * kCell;
+    int x = cellX(k), y = cellY(k);
     p.setPen(QColor(0xDD, 0xDD, 0xDD));
     p.drawRect(x, y, kCell - 1, kCell - 1);
     if (auto icon = renderSvg(e.text, kIcon)) {
@@ -43,8 +85,7 @@ QImage sheet(const std::vector<int>& run) {
       p.drawImage(x + (kCell - kIcon) / 2, y + 12, img);
     }
     p.setPen(Qt::black);
-    p.drawText(QRect(x, y + kCell - 30, kCell, 24), Qt::AlignCenter,
-               QString("0x%1").arg(e.id, 6, 16, QChar('0')).toUpper().replace("0X", "0x"));
+    p.drawText(QRect(x, y + kCell - 30, kCell, 24), Qt::AlignCenter, hexId(e.id));
   }
   return image;
 }
@@ -77,35 +118,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "okt-icons: cannot make %s\n", argv[1]);
     return 1;
   }
-  std::vector<std::vector<int>> runs;
-  for (int i = 0; kIconTable[i].id != 0; ++i) {
-    if (i == 0 || kIconTable[i].id != kIconTable[i - 1].id + 1) runs.emplace_back();
-    runs.back().push_back(i);
-  }
   QFile html(out.filePath("index.html"));
   if (!html.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
     std::fprintf(stderr, "okt-icons: cannot write index.html\n");
     return 1;
   }
   QTextStream s(&html);
-  s << "<!doctype html><meta charset=\"utf-8\"><title>OKT built-in icons</title>\n"
-    << "<style>body{font-family:sans-serif} td{padding:0 1em}</style>\n"
-    << "<h1>OKT built-in icons</h1><p>A number from 0xFF1000 to 0xFFFFFE in an icon field shows the drawing "
-       "listed here. Numbers between the runs show nothing.</p>\n";
-  for (const auto& run : runs) {
-    QString first = QString::number(kIconTable[run.front()].id, 16).toUpper();
-    QString name = "run-" + first + ".png";
+  s << kPageHead;
+  int sheets = 0;
+  for (int i = 0, r = 0; kIconRuns[r].count != 0; i += static_cast<int>(kIconRuns[r++].count)) {
+    std::vector<int> run(kIconRuns[r].count);
+    for (size_t k = 0; k < run.size(); ++k) run[k] = i + static_cast<int>(k);
+    QString from = hexId(kIconRuns[r].first), name = "run-" + from.mid(2) + ".png";
     if (!sheet(run).save(out.filePath(name))) {
       std::fprintf(stderr, "okt-icons: cannot write %s\n", qPrintable(name));
       return 1;
     }
-    s << "<h2>0x" << first << " to 0x" << QString::number(kIconTable[run.back()].id, 16).toUpper() << " (" << run.size()
-      << ")</h2>\n<img src=\"" << name << "\" alt=\"\"><table>\n";
-    for (int i : run)
-      s << "<tr><td>0x" << QString::number(kIconTable[i].id, 16).toUpper() << "</td><td>" << kIconNames[i]
-        << "</td></tr>\n";
-    s << "</table>\n";
+    ++sheets;
+    s << "<section><h2>" << kIconRuns[r].theme << "</h2><p>" << from << " to " << hexId(kIconTable[run.back()].id)
+      << " (" << run.size() << ")</p>\n<img src=\"" << name << "\" alt=\"\"><table>\n";
+    for (size_t k = 0; k < run.size(); ++k)
+      s << "<tr data-sheet=\"" << name << "\" data-at=\"" << -cellX(k) << "px " << -cellY(k) << "px\"><td>"
+        << hexId(kIconTable[run[k]].id) << "</td><td>" << kIconNames[run[k]] << "</td></tr>\n";
+    s << "</table></section>\n";
   }
-  std::printf("okt-icons: %zu sheets and index.html in %s\n", runs.size(), argv[1]);
+  s << kPageFoot;
+  std::printf("okt-icons: %d sheets and index.html in %s\n", sheets, argv[1]);
   return 0;
 }

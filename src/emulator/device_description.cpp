@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 
 #include "capture/btsnoop.h"
 #include "emulator/replay.h"
@@ -18,10 +17,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// A fault in the description; `where` names the element, `field` the field.
-struct DescriptionError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+// Abandons the element being loaded; its fault is already recorded.
+struct DescriptionError {};
 
 enum class Kind { Text, Variable, Object, Event };
 
@@ -39,60 +36,103 @@ class Loader {
  public:
   Loader(const FileSource& files, DeviceDescription& d) : files_(files), d_(d) {}
 
+  // Loads everything it can, recording each fault; the description is
+  // good when faults() is empty.
   void load(const Json& root) {
     where_ = "the description";
-    if (!root.is_object()) fail("", "the file must hold one JSON object");
-    checkFields(root, {"name", "address", "rssi", "infoBytes", "homeScreen", "objectCount", "textCount",
+    if (!root.is_object()) {
+      record("", "the file must hold one JSON object");
+      return;
+    }
+    checkFields(root, {"$schema", "name", "address", "rssi", "infoBytes", "homeScreen", "objectCount", "textCount",
                        "variableCount", "deviceInformation", "texts", "variables", "objects", "reactions", "timers"});
-    if (root.contains("name")) d_.name = string(root["name"], "name");
-    if (root.contains("address")) d_.address = string(root["address"], "address");
-    if (root.contains("rssi")) d_.rssi = static_cast<int32_t>(signedNumber(root["rssi"], "rssi", -127, 20));
-    if (root.contains("infoBytes")) {
+    guard([&] {
+      if (root.contains("name")) d_.name = string(root["name"], "name");
+    });
+    guard([&] {
+      if (root.contains("address")) d_.address = string(root["address"], "address");
+    });
+    guard([&] {
+      if (root.contains("rssi")) d_.rssi = static_cast<int32_t>(signedNumber(root["rssi"], "rssi", -127, 20));
+    });
+    guard([&] {
+      if (!root.contains("infoBytes")) return;
       const Json& b = root["infoBytes"];
       if (!b.is_array() || b.size() != 3) fail("infoBytes", "expected an array of three numbers");
       for (int i = 0; i < 3; ++i) d_.infoBytes[i] = static_cast<uint8_t>(number(b[i], "infoBytes", 0, 255));
-    }
-    if (root.contains("deviceInformation")) loadDeviceInformation(root["deviceInformation"]);
+    });
+    if (root.contains("deviceInformation")) guard([&] { loadDeviceInformation(root["deviceInformation"]); });
 
     // First the ids and names of every element, so references can go forwards.
     collect(root, "texts", Kind::Text);
     collect(root, "variables", Kind::Variable);
     collect(root, "objects", Kind::Object);
+    where_ = "the description";
     if (d_.objects.empty()) {
-      where_ = "the description";
-      fail("objects", "a device needs at least one object");
+      if (!root.contains("objects") || root["objects"].is_array())
+        record("objects", "a device needs at least one object");
+      return;
     }
 
-    where_ = "the description";
-    d_.objectCount = count(root, "objectCount", maxId(Kind::Object));
-    d_.textCount = count(root, "textCount", maxId(Kind::Text));
-    d_.variableCount = count(root, "variableCount", maxId(Kind::Variable));
+    d_.objectCount = maxId(Kind::Object);
+    d_.textCount = maxId(Kind::Text);
+    d_.variableCount = maxId(Kind::Variable);
+    guard([&] { d_.objectCount = count(root, "objectCount", d_.objectCount); });
+    guard([&] { d_.textCount = count(root, "textCount", d_.textCount); });
+    guard([&] { d_.variableCount = count(root, "variableCount", d_.variableCount); });
 
     forEach(root, "texts", [&](const Json& j, size_t i) { loadText(j, i); });
     forEach(root, "variables", [&](const Json& j, size_t i) { loadVariable(j, i); });
     forEach(root, "objects", [&](const Json& j, size_t i) { loadObject(j, d_.objects[i]); });
 
     where_ = "the description";
-    d_.homeScreen =
-        root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
-    if (d_.homeScreen >= d_.objectCount) fail("homeScreen", "names no object of the device");
+    guard([&] {
+      d_.homeScreen =
+          root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
+      if (d_.homeScreen >= d_.objectCount) fail("homeScreen", "names no object of the device");
+    });
 
     forEach(root, "reactions", [&](const Json& j, size_t) { loadReaction(j); });
     forEach(root, "timers", [&](const Json& j, size_t) { loadTimer(j); });
   }
 
+ public:
+  const std::vector<std::string>& faults() const { return faults_; }
+
  private:
-  [[noreturn]] void fail(const std::string& field, const std::string& what) const {
+  // Notes a fault of the element being loaded and goes on with it.
+  void record(const std::string& field, const std::string& what) const {
     std::string msg = where_;
     if (!field.empty()) msg += ": field \"" + field + "\"";
-    throw DescriptionError(msg + ": " + what);
+    msg += ": " + what;
+    for (const std::string& f : faults_)
+      if (f == msg) return;  // an element refused twice over, for one reason
+    if (faults_.size() < kMaxFaults)
+      faults_.push_back(std::move(msg));
+    else if (faults_.size() == kMaxFaults)
+      faults_.push_back("more faults are not listed");
+  }
+  // Notes the fault and gives up the rest of the element (see guard).
+  [[noreturn]] void fail(const std::string& field, const std::string& what) const {
+    record(field, what);
+    throw DescriptionError{};
+  }
+  // Runs one part of the loading; a fault in it ends that part only.
+  template <typename F>
+  void guard(F&& f) {
+    try {
+      f();
+    } catch (const DescriptionError&) {
+    } catch (const Json::exception& e) {
+      record("", e.what());
+    }
   }
 
   void checkFields(const Json& j, std::initializer_list<const char*> allowed) const {
     for (auto it = j.begin(); it != j.end(); ++it) {
       bool known = false;
       for (const char* a : allowed) known = known || it.key() == a;
-      if (!known) fail(it.key(), "unknown field");
+      if (!known) record(it.key(), "unknown field");
     }
   }
 
@@ -102,11 +142,12 @@ class Loader {
     const Json& arr = root[list];
     if (!arr.is_array()) {
       where_ = "the description";
-      fail(list, "expected an array");
+      record(list, "expected an array");
+      return;
     }
     for (size_t i = 0; i < arr.size(); ++i) {
       where_ = std::string(list) + "[" + std::to_string(i) + "]";
-      f(arr[i], i);
+      guard([&] { f(arr[i], i); });
     }
   }
 
@@ -221,15 +262,20 @@ class Loader {
     forEach(root, list, [&](const Json& j, size_t) {
       uint32_t id = next;
       std::string name;
-      if (j.is_object()) {
-        if (j.contains("id")) id = number(j["id"], "id", 0, kMaxValidId);
-        if (j.contains("name")) name = string(j["name"], "name");
-      } else if (kind != Kind::Text || !j.is_string()) {
-        fail("", "expected an object");
-      }
+      // Every entry takes its place, so that the lists stay in step with the file.
+      guard([&] {
+        if (j.is_object()) {
+          if (j.contains("id")) id = number(j["id"], "id", 0, kMaxValidId);
+          if (j.contains("name")) name = string(j["name"], "name");
+        } else if (kind != Kind::Text || !j.is_string()) {
+          fail("", "expected an object");
+        }
+      });
       if (!name.empty()) where_ += " \"" + name + "\"";
-      if (!idsOf(kind).insert(id).second) fail("id", "id " + std::to_string(id) + " is used twice");
-      if (!name.empty() && !namesOf(kind).emplace(name, id).second) fail("name", "the name is used twice");
+      guard([&] {
+        if (!idsOf(kind).insert(id).second) fail("id", "id " + std::to_string(id) + " is used twice");
+        if (!name.empty() && !namesOf(kind).emplace(name, id).second) fail("name", "the name is used twice");
+      });
       next = id + 1;
       switch (kind) {
         case Kind::Text: d_.texts.push_back({id, name, {}}); break;
@@ -437,7 +483,7 @@ class Loader {
       for (auto it = j.begin(); it != j.end(); ++it) {
         bool known = false;
         for (const char* a : all) known = known || it.key() == a;
-        if (!known) fail(it.key(), "not a field of a " + j["type"].get<std::string>());
+        if (!known) record(it.key(), "not a field of a " + j["type"].get<std::string>());
       }
     };
     std::visit([&](auto& b) { loadBody(j, b, allowed); }, o.body);
@@ -457,7 +503,7 @@ class Loader {
       const Json& c = j["children"];
       if (!c.is_array()) fail("children", "expected an array");
       if (c.size() > 65535) fail("children", "more than 65535 placements");
-      for (const Json& p : c) b.children.push_back(placement(p, "children"));
+      for (const Json& p : c) guard([&] { b.children.push_back(placement(p, "children")); });
     }
     b.childCount = static_cast<uint32_t>(b.children.size());
   }
@@ -507,14 +553,17 @@ class Loader {
     const Json& items = j["items"];
     if (!items.is_array()) fail("items", "expected an array");
     if (items.size() > 65535) fail("items", "more than 65535 items");
-    for (size_t k = 0; k < items.size(); ++k) {
-      const Json& it = items[k];
+    for (size_t k = 0; k < items.size(); ++k) guard([&] { loadItem(items[k], k, b); });
+    b.itemCount = static_cast<uint16_t>(b.items.size());
+  }
+  void loadItem(const Json& it, size_t k, MenuBody& b) {
+    {
       std::string f = "items[" + std::to_string(k) + "]";
       MenuItem item;
       if (it.is_string() && it == "empty") {
         item.kind = 1;
         b.items.push_back(item);
-        continue;
+        return;
       }
       if (!it.is_object()) fail(f, "expected an item object or \"empty\"");
       for (auto e = it.begin(); e != it.end(); ++e) {
@@ -542,7 +591,6 @@ class Loader {
       }
       b.items.push_back(item);
     }
-    b.itemCount = static_cast<uint16_t>(b.items.size());
   }
 
   template <typename Allowed>
@@ -767,7 +815,8 @@ class Loader {
   std::vector<Action> actions(const Json& j, const std::string& field) {
     if (!j.is_array()) fail(field, "expected an array of actions");
     std::vector<Action> out;
-    for (size_t k = 0; k < j.size(); ++k) out.push_back(action(j[k], field + "[" + std::to_string(k) + "]"));
+    for (size_t k = 0; k < j.size(); ++k)
+      guard([&] { out.push_back(action(j[k], field + "[" + std::to_string(k) + "]")); });
     return out;
   }
 
@@ -813,7 +862,7 @@ class Loader {
       a.replacement->id = a.id;
       std::string saved = where_;
       where_ += ": " + f + ".with";
-      loadObjectFields(j["with"], *a.replacement, false);
+      guard([&] { loadObjectFields(j["with"], *a.replacement, false); });
       where_ = saved;
     } else if (j.contains("sendText")) {
       only({"sendText"});
@@ -842,8 +891,9 @@ class Loader {
       a.kind = Action::Kind::After;
       a.delayMs = number(j["after"], f + ".after", 0, 3600000);
       if (!j.contains("actions")) fail(f + ".actions", "missing");
-      if (++afterDepth_ > kMaxAfterDepth) fail(f + ".actions", "delayed actions nested too deeply");
-      a.actions = actions(j["actions"], f + ".actions");
+      if (afterDepth_ >= kMaxAfterDepth) fail(f + ".actions", "delayed actions nested too deeply");
+      ++afterDepth_;
+      guard([&] { a.actions = actions(j["actions"], f + ".actions"); });
       --afterDepth_;
     } else if (j.contains("dropLink")) {
       only({"dropLink"});
@@ -901,6 +951,8 @@ class Loader {
   const FileSource& files_;
   DeviceDescription& d_;
   std::string where_;
+  static constexpr size_t kMaxFaults = 100;
+  mutable std::vector<std::string> faults_;
   std::map<std::string, uint32_t> textNames_, variableNames_, objectNames_;
   std::set<uint32_t> textIds_, variableIds_, objectIds_;
   uint32_t nextEvent_ = 0x100;
@@ -908,44 +960,64 @@ class Loader {
   int afterDepth_ = 0;
 };
 
+// One fault a line.
+std::string joinFaults(const std::vector<std::string>& faults) {
+  std::string out;
+  for (const std::string& f : faults) out += (out.empty() ? "" : "\n") + f;
+  return out;
+}
+
 }  // namespace
 
 bool parseDeviceDescription(const std::string& jsonText, const std::string& fileName, const FileSource& files,
-                            DeviceDescription& out, std::string& error) {
+                            DeviceDescription& out, std::vector<std::string>& faults) {
+  faults.clear();
   Json root;
   try {
     root = Json::parse(jsonText);
   } catch (const Json::exception& e) {
     // Syntax errors, and numbers the parser cannot hold.
-    error = fileName + ": not valid JSON: " + e.what();
+    faults.push_back(fileName + ": not valid JSON: " + e.what());
     return false;
   }
   DeviceDescription d;
+  Loader loader(files, d);
   try {
-    Loader loader(files, d);
     loader.load(root);
-  } catch (const DescriptionError& e) {
-    error = fileName + ": " + e.what();
-    return false;
+  } catch (const DescriptionError&) {
   } catch (const Json::exception& e) {
-    error = fileName + ": " + e.what();
-    return false;
+    faults.push_back(fileName + ": " + e.what());
   }
+  for (const std::string& f : loader.faults()) faults.push_back(fileName + ": " + f);
+  if (!faults.empty()) return false;
   out = std::move(d);
   return true;
 }
 
-bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::string& error) {
+bool parseDeviceDescription(const std::string& jsonText, const std::string& fileName, const FileSource& files,
+                            DeviceDescription& out, std::string& error) {
+  std::vector<std::string> faults;
+  bool ok = parseDeviceDescription(jsonText, fileName, files, out, faults);
+  error = joinFaults(faults);
+  return ok;
+}
+
+bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::vector<std::string>& faults) {
+  faults.clear();
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    error = path + ": cannot open the file";
+    faults.push_back(path + ": cannot open the file");
     return false;
   }
   char start[8] = {};
   in.read(start, sizeof start);
   auto read = static_cast<size_t>(in.gcount());
-  if (path.ends_with(".btsnoop") || capture::looksLikeCapture(reinterpret_cast<const uint8_t*>(start), read))
-    return loadCaptureDevice(path, out, error);
+  if (path.ends_with(".btsnoop") || capture::looksLikeCapture(reinterpret_cast<const uint8_t*>(start), read)) {
+    std::string error;
+    if (loadCaptureDevice(path, out, error)) return true;
+    faults.push_back(error);
+    return false;
+  }
   in.clear();
   in.seekg(0);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -959,7 +1031,14 @@ bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std:
     bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     return true;
   };
-  return parseDeviceDescription(text, path, files, out, error);
+  return parseDeviceDescription(text, path, files, out, faults);
+}
+
+bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::string& error) {
+  std::vector<std::string> faults;
+  bool ok = loadDeviceDescription(path, out, faults);
+  error = joinFaults(faults);
+  return ok;
 }
 
 }  // namespace okt::emu

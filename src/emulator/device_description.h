@@ -105,12 +105,17 @@ struct DeviceDescription {
 // Reads a file named relative to the description; false when it cannot.
 using FileSource = std::function<bool(const std::string& relativePath, std::vector<uint8_t>& out)>;
 
-// Parses and checks a description. On a fault returns false and an error
-// naming the file, the element and the field; nothing of it is kept.
+// Parses and checks a description. A description with any fault is refused:
+// false, and every fault found, each naming the file, the element and the
+// field (at most about a hundred); nothing of it is kept. The error is the
+// faults one a line.
+bool parseDeviceDescription(const std::string& jsonText, const std::string& fileName, const FileSource& files,
+                            DeviceDescription& out, std::vector<std::string>& faults);
 bool parseDeviceDescription(const std::string& jsonText, const std::string& fileName, const FileSource& files,
                             DeviceDescription& out, std::string& error);
 // Loads a description file; pictures are read relative to its folder. A
 // capture (a .btsnoop file) is loaded as a device that replays it.
+bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::vector<std::string>& faults);
 bool loadDeviceDescription(const std::string& path, DeviceDescription& out, std::string& error);
 // The built-in demo device (compiled into the program).
 bool loadDemoDevice(DeviceDescription& out, std::string& error);

@@ -25,7 +25,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for f in usr/bin/okt-client usr/bin/okt-render usr/bin/okt-decode usr/bin/okt-icons \
          "usr/lib/$multiarch/okt-client/libokt-warble-qt.so" "usr/lib/$multiarch/okt-client/libokt-warble-emulator.so" \
          usr/share/okt-client/devices/demo/demo.json usr/share/okt-client/devices/samples/session.hex \
-         usr/share/okt-client/icon-catalogue/index.html \
+         usr/share/okt-client/icon-catalogue/index.html usr/share/okt-client/device-schema.json \
          usr/share/applications/org.okt.Client.desktop usr/share/icons/hicolor/scalable/apps/okt-client.svg \
          usr/share/metainfo/org.okt.Client.metainfo.xml usr/share/doc/okt-client/copyright \
          usr/share/man/man1/okt-client.1.gz usr/share/man/man1/okt-render.1.gz usr/share/man/man1/okt-decode.1.gz \

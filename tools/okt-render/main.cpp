@@ -8,6 +8,8 @@
 //     click X Y | prev | next | back | wait MS | snap NAME
 //     answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE...|cancel
 //     drop | disconnect | await STATE [MS]     (through a Bluetooth library)
+//   okt-render --crawl OUTDIR [--limit N] [--device ...] [--size WxH]
+//   okt-render --check FILE.json
 //   okt-render picture FILE OUT.png
 #include <QDir>
 #include <QFile>
@@ -15,12 +17,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QSvgRenderer>
-#include <atomic>
 #include <cstdio>
-#include <deque>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -28,18 +27,16 @@
 #include "ble/connect_flow.h"
 #include "ble/link.h"
 #include "capture/capture_writer.h"
-#include "dialogs/editors.h"
+#include "crawl.h"
 #include "emulator/loopback_link.h"
 #include "engine/engine.h"
-#include "engine/wiring.h"
+#include "headless.h"
 #include "images/gif_decoder.h"
 #include "images/jpeg_decoder.h"
 #include "images/svg_render.h"
 #include "okt_version.h"
 #include "platform/log.h"
-#include "platform/qt/qt_surface.h"
 #include "platform/tick.h"
-#include "presentation/renderer.h"
 #include "protocol/requests.h"
 #include "shell/connection_manager.h"
 
@@ -49,6 +46,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: okt-render [OPTION]... [SCRIPT|-]\n"
+    "       okt-render --crawl OUTDIR [--limit N] [--device demo|FILE.json] [--size WxH]\n"
+    "       okt-render --check FILE.json\n"
     "       okt-render picture FILE OUT.png\n"
     "The OKT client without a window: connects to an emulated device, plays a script\n"
     "of user actions and dialog answers, and writes the display as PNG pictures.\n"
@@ -62,101 +61,26 @@ constexpr const char* kUsage =
     "  --ble-library NAME|PATH  connect through this Bluetooth library instead of in-process\n"
     "  --address ADDRESS        the device to connect to through the library\n"
     "  --no-reconnect           do not reconnect when the library's link is lost\n"
+    "  --crawl OUTDIR           press everything from home on, breadth first; write each distinct\n"
+    "                           display as a PNG and OUTDIR/index.html, the path to each\n"
+    "  --limit N                with --crawl: at most N displays and dialogs (default 200)\n"
+    "  --check FILE.json        check a device description and print every fault in it\n"
     "  --help                   show this text and exit\n"
     "  --version                show the version and exit\n"
     "\n"
     "Script lines (without a script: snap home):\n"
     "  click X Y | prev | next | back | wait MS | snap NAME\n"
     "  answer popup N|cancel | answer password TEXT|cancel | answer edit VALUE|cancel\n"
-    "  drop | disconnect | await STATE [MS]   (with --ble-library)\n";
+    "  drop | disconnect | await STATE [MS]   (with --ble-library)\n"
+    "\n"
+    "Exit status: 0 success; 1 a device, script or picture could not be read or written,\n"
+    "the connection failed, or the description checked has faults; 2 a wrong command line\n"
+    "or script line.\n";
 
 int fail(const std::string& message, int code = 2) {
   std::fprintf(stderr, "okt-render: %s\n", message.c_str());
   return code;
 }
-
-QImage toImage(const PixelBuffer& frame) {
-  QImage image(frame.pixels.data(), static_cast<int>(frame.width), static_cast<int>(frame.height),
-               static_cast<qsizetype>(frame.width) * 4, QImage::Format_ARGB32);
-  return image.copy();
-}
-
-// The window system as okt-render plays it: frames are kept, dialogs are
-// answered from the script, in the order they open.
-class HeadlessHost : public UiHost {
- public:
-  HeadlessHost(int w, int h, QString everyFrameDir) : w_(w), h_(h), everyFrameDir_(std::move(everyFrameDir)) {}
-
-  ViewRect displayRect() override { return {0, 0, w_, h_}; }
-  void presentFrame(const PixelBuffer& frame) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    frame_ = frame;
-    ++frames_;
-    lastFrameTick_ = platform::tickCount();
-    if (!everyFrameDir_.isEmpty())
-      toImage(frame).save(QDir(everyFrameDir_).filePath(QString("frame-%1.png").arg(frames_, 5, 10, QChar('0'))));
-  }
-  void enablePrevPage(bool) override {}
-  void enableNextPage(bool) override {}
-  void enableBack(bool) override {}
-  void enablePageBox(bool) override {}
-  void showPageNumber(uint32_t) override {}
-  void disableNavigation() override {}
-  void errorBox(const std::string& text) override { std::printf("ERROR box: %s\n", text.c_str()); }
-  // Dialogs that cannot be answered any more (the connection ended) are
-  // cancelled and leave the script's answers for the next ones.
-  void allowDialogs(bool allowed) override { allowed_ = allowed; }
-  void closeDialogs() override { allowed_ = false; }
-
-  int passwordDialog(const PasswordRequest&, std::string& entry) override {
-    std::string a;
-    if (!next("password", a) || a == "cancel") return kDialogCancel;
-    entry = a;
-    return kDialogOk;
-  }
-  int popupDialog(const PopupRequest&, int32_t& selected) override {
-    std::string a;
-    if (!next("popup", a) || a == "cancel") return kDialogCancel;
-    selected = std::atoi(a.c_str());
-    return kDialogOk;
-  }
-  bool nextEdit(std::string& value) { return next("edit", value) && value != "cancel"; }
-
-  void answer(const std::string& kind, const std::string& value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    answers_.push_back({kind, value});
-  }
-  PixelBuffer frame() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frame_;
-  }
-  uint64_t frames() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
-  }
-
- private:
-  bool next(const std::string& kind, std::string& value) {
-    if (!allowed_) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (answers_.empty() || answers_.front().first != kind) {
-      std::printf("okt-render: no answer for a %s dialog: cancelled\n", kind.c_str());
-      return false;
-    }
-    value = answers_.front().second;
-    answers_.pop_front();
-    return true;
-  }
-
-  int w_, h_;
-  std::atomic<bool> allowed_{true};
-  QString everyFrameDir_;
-  std::mutex mutex_;
-  PixelBuffer frame_;
-  uint64_t frames_ = 0;
-  uint32_t lastFrameTick_ = 0;
-  std::deque<std::pair<std::string, std::string>> answers_;
-};
 
 // The display area of the main window: 300 x 340 dialog units.
 QSize defaultDisplaySize() {
@@ -208,8 +132,6 @@ int renderPicture(const std::string& file, const std::string& out) {
   return 0;
 }
 
-// The editors as okt-render plays them: the script's next "answer edit"
-// is typed into the editor the variable's type opens.
 // The connect sequence's progress, printed a line a step (there is no
 // connecting dialog to show it).
 class PrintedProgress : public ConnectDialogs {
@@ -227,29 +149,17 @@ bool phaseNamed(const std::string& name, ConnectionPhase& out) {
   return false;
 }
 
-class HeadlessEditor : public EditorHost {
- public:
-  explicit HeadlessEditor(HeadlessHost& host) : host_(host) {}
-  int runEditor(EditorKind kind, const DialogTemplate&, EditorRecord& r) override {
-    std::string typed;
-    if (!host_.nextEdit(typed)) return kIdCancel;
-    if (kind == EditorKind::Text)
-      r.text = typed.substr(0, kEditorTextBytes - 1);
-    else if (kind == EditorKind::List)
-      r.value = listChoice(std::atoi(typed.c_str()));
-    else if (auto n = parseNumber(typed))
-      r.value = numberBits(r.type, *n);
-    else {
-      std::fprintf(stderr, "type: \"%s\" is not a number; nothing written\n", typed.c_str());
-      return kIdCancel;  // as the window's editor refuses it
-    }
-    r.applied = 1;
-    return kIdOk;
+// Prints every fault of a device description, one a line.
+int checkDescription(const std::string& path) {
+  emu::DeviceDescription description;
+  std::vector<std::string> faults;
+  if (emu::loadDeviceDescription(path, description, faults)) {
+    std::printf("%s: no faults\n", path.c_str());
+    return 0;
   }
-
- private:
-  HeadlessHost& host_;
-};
+  for (const std::string& f : faults) std::printf("%s\n", f.c_str());
+  return 1;
+}
 
 }  // namespace
 
@@ -264,6 +174,10 @@ int main(int argc, char** argv) {
       std::printf("okt-render %s\n", kVersion);
       return 0;
     }
+    if (a == "--check") {
+      if (args.size() != 2 || args[0] != "--check") return fail("--check takes one FILE.json and nothing else");
+      return checkDescription(args[1]);
+    }
   }
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
@@ -272,7 +186,8 @@ int main(int argc, char** argv) {
     return renderPicture(args[1], args[2]);
   }
 
-  std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address, recordPath;
+  std::string device = "demo", outDir = ".", scriptPath, bleLibrary, address, recordPath, crawlDir;
+  long limit = -1;
   bool replay = false;
   bool reconnect = true;
   bool everyFrame = false;
@@ -296,7 +211,15 @@ int main(int argc, char** argv) {
       everyFrame = true;
     else if (a == "--no-reconnect")
       reconnect = false;
-    else if (a == "--size") {
+    else if (a == "--crawl") {
+      crawlDir = value();
+      if (crawlDir.empty()) return fail("--crawl takes the folder the sheet goes to");
+    } else if (a == "--limit") {
+      std::string n = value();
+      char* end = nullptr;
+      limit = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end || limit < 1 || limit > 100000) return fail("--limit takes a number from 1 to 100000");
+    } else if (a == "--size") {
       int w = 0, h = 0;
       if (std::sscanf(value().c_str(), "%dx%d", &w, &h) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192)
         return fail("--size takes WxH, for example 450x552");
@@ -306,6 +229,10 @@ int main(int argc, char** argv) {
     else
       scriptPath = a;
   }
+  if (crawlDir.empty() && limit > 0) return fail("--limit is for --crawl");
+  if (!crawlDir.empty() && (!scriptPath.empty() || !bleLibrary.empty() || !recordPath.empty() || everyFrame))
+    return fail("--crawl takes no script, --ble-library, --record or --every-frame");
+  if (!crawlDir.empty()) outDir = crawlDir;
   if (!QDir().mkpath(QString::fromStdString(outDir))) return fail("cannot make " + outDir, 1);
 
   emu::DeviceDescription description;
@@ -313,6 +240,9 @@ int main(int argc, char** argv) {
   if (!(device == "demo" ? emu::loadDemoDevice(description, error)
                          : emu::loadDeviceDescription(device, description, error)))
     return fail(error, 1);
+  if (!crawlDir.empty())
+    return render::crawl(description,
+                         {crawlDir, limit > 0 ? static_cast<size_t>(limit) : 200, size.width(), size.height()});
   // Through the emulator's library, the capture is the device its scan offers.
   if (replay && !bleLibrary.empty()) ::setenv("OKT_EMULATED_DEVICES", device.c_str(), 1);
   std::shared_ptr<capture::CaptureWriter> recorder;
@@ -339,15 +269,10 @@ int main(int argc, char** argv) {
     script = {"snap home"};
   }
 
-  Protocol p;
-  initQueue(p.queue);
-  HeadlessHost host(size.width(), size.height(), everyFrame ? QString::fromStdString(outDir) : QString());
-  Renderer renderer(p, host, [](int w, int h) { return std::make_unique<QtSurface>(w, h); });
-  renderer.renderSvg = [](const char* t, uint32_t w) { return renderSvg(t, w); };
-  renderer.renderIcon = [](uint32_t id, uint32_t w) { return renderIcon(id, w); };
-  Engine engine(p, renderer, host);
-  HeadlessEditor editor(host);
-  wireClient(p, engine, renderer, editor);
+  render::HeadlessClient client(size.width(), size.height(), everyFrame ? QString::fromStdString(outDir) : QString());
+  Protocol& p = client.p;
+  render::HeadlessHost& host = client.host;
+  Engine& engine = client.engine;
 
   // Either through a Bluetooth library (the real binding, link, connect
   // sequence and reconnection), or straight to an emulator in this process.
@@ -424,18 +349,9 @@ int main(int argc, char** argv) {
     engine.postControl(ControlFlag::CONNECT);
   }
 
-  // Waits until the client has handled every action (a press has led to
-  // its target or editor) and the device has nothing more to send.
+  // Through a library the device's traffic is out of sight: wait for a quiet receive queue.
   auto settle = [&](uint32_t atLeastMs) {
-    platform::sleepMs(atLeastMs);
-    uint32_t start = platform::tickCount();
-    while (platform::tickCount() - start < 10000) {
-      // Through a library the device's traffic is out of sight: wait for a quiet receive queue.
-      bool quiet = ble ? queueIsEmpty(p.queue) : link.waitIdle(1);
-      if (engine.settled() && quiet && queueIsEmpty(p.queue)) break;
-      platform::sleepMs(5);
-    }
-    platform::sleepMs(30);
+    client.settle(atLeastMs, [&] { return ble ? queueIsEmpty(p.queue) : link.waitIdle(1); });
   };
   settle(100);
 
@@ -476,7 +392,7 @@ int main(int argc, char** argv) {
         break;
       }
       QString path = QDir(QString::fromStdString(outDir)).filePath(QString::fromStdString(name) + ".png");
-      if (!toImage(frame).save(path))
+      if (!render::toImage(frame).save(path))
         status = fail(where + "cannot write " + path.toStdString(), 1);
       else
         std::printf("okt-render: wrote %s\n", qPrintable(path));

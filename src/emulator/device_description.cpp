@@ -1,11 +1,13 @@
 #include "emulator/device_description.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "capture/btsnoop.h"
 #include "emulator/replay.h"
@@ -19,8 +21,16 @@ using Json = nlohmann::ordered_json;
 
 // Abandons the element being loaded; its fault is already recorded.
 struct DescriptionError {};
+// Abandons the whole load: enough faults are listed.
+struct TooManyFaults {};
 
 enum class Kind { Text, Variable, Object, Event };
+
+// Digits in the base and nothing else: no sign, no spaces, no prefix.
+bool digits(std::string_view s, int base, uint64_t& v) {
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+  return !s.empty() && ec == std::errc{} && end == s.data() + s.size() && s[0] != '-';
+}
 
 const char* kindName(Kind k) {
   switch (k) {
@@ -68,11 +78,9 @@ class Loader {
     collect(root, "variables", Kind::Variable);
     collect(root, "objects", Kind::Object);
     where_ = "the description";
-    if (d_.objects.empty()) {
-      if (!root.contains("objects") || root["objects"].is_array())
-        record("objects", "a device needs at least one object");
-      return;
-    }
+    const bool haveObjects = !d_.objects.empty();
+    if (!haveObjects && (!root.contains("objects") || root["objects"].is_array()))
+      record("objects", "a device needs at least one object");
 
     d_.objectCount = maxId(Kind::Object);
     d_.textCount = maxId(Kind::Text);
@@ -86,11 +94,12 @@ class Loader {
     forEach(root, "objects", [&](const Json& j, size_t i) { loadObject(j, d_.objects[i]); });
 
     where_ = "the description";
-    guard([&] {
-      d_.homeScreen =
-          root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
-      if (d_.homeScreen >= d_.objectCount) fail("homeScreen", "names no object of the device");
-    });
+    if (haveObjects)
+      guard([&] {
+        d_.homeScreen =
+            root.contains("homeScreen") ? ref(root["homeScreen"], "homeScreen", Kind::Object) : d_.objects[0].id;
+        if (d_.homeScreen >= d_.objectCount) fail("homeScreen", "names no object of the device");
+      });
 
     forEach(root, "reactions", [&](const Json& j, size_t) { loadReaction(j); });
     forEach(root, "timers", [&](const Json& j, size_t) { loadTimer(j); });
@@ -100,17 +109,24 @@ class Loader {
   const std::vector<std::string>& faults() const { return faults_; }
 
  private:
-  // Notes a fault of the element being loaded and goes on with it.
+  // Notes a fault of the element being loaded and goes on with it. Once
+  // kMaxFaults are listed, the load ends.
   void record(const std::string& field, const std::string& what) const {
     std::string msg = where_;
-    if (!field.empty()) msg += ": field \"" + field + "\"";
+    if (!field.empty()) msg += ": field \"" + shortened(field) + "\"";
     msg += ": " + what;
+    if (msg.size() > kMaxFaultBytes) msg = msg.substr(0, kMaxFaultBytes) + "...";
     for (const std::string& f : faults_)
       if (f == msg) return;  // an element refused twice over, for one reason
-    if (faults_.size() < kMaxFaults)
-      faults_.push_back(std::move(msg));
-    else if (faults_.size() == kMaxFaults)
+    if (faults_.size() == kMaxFaults) {
       faults_.push_back("more faults are not listed");
+      throw TooManyFaults{};
+    }
+    faults_.push_back(std::move(msg));
+  }
+  // Names and values quoted in a fault, cut to a readable length.
+  static std::string shortened(const std::string& s) {
+    return s.size() <= kMaxQuotedBytes ? s : s.substr(0, kMaxQuotedBytes) + "...";
   }
   // Notes the fault and gives up the rest of the element (see guard).
   [[noreturn]] void fail(const std::string& field, const std::string& what) const {
@@ -159,10 +175,14 @@ class Loader {
     } else if (j.is_boolean()) {
       v = j.get<bool>() ? 1 : 0;
     } else if (j.is_string()) {
+      // Decimal, with a minus sign where it is negative, or "0x" and hex digits.
       const std::string& s = j.get_ref<const std::string&>();
-      char* end = nullptr;
-      v = std::strtoll(s.c_str(), &end, 0);
-      if (s.empty() || *end != '\0') fail(field, "expected a number, got \"" + s + "\"");
+      std::string_view d = s;
+      bool negative = d.size() > 1 && d[0] == '-', hex = d.size() > 2 && d[0] == '0' && (d[1] == 'x' || d[1] == 'X');
+      uint64_t u = 0;
+      if (!digits(d.substr(negative ? 1 : hex ? 2 : 0), hex ? 16 : 10, u) || u > uint64_t{INT64_MAX})
+        fail(field, "expected a number, got \"" + shortened(s) + "\"");
+      v = negative ? -static_cast<int64_t>(u) : static_cast<int64_t>(u);
     } else {
       fail(field, "expected a number");
     }
@@ -185,9 +205,9 @@ class Loader {
     const Json& j = obj[name];
     if (j.is_string() && !j.get_ref<const std::string&>().empty() && j.get_ref<const std::string&>()[0] == '#') {
       const std::string& s = j.get_ref<const std::string&>();
-      char* end = nullptr;
-      unsigned long v = std::strtoul(s.c_str() + 1, &end, 16);
-      if (s.size() != 7 || *end != '\0') fail(name, "expected a colour \"#RRGGBB\", got \"" + s + "\"");
+      uint64_t v = 0;
+      if (s.size() != 7 || !digits(std::string_view(s).substr(1), 16, v))
+        fail(name, "expected a colour \"#RRGGBB\", got \"" + shortened(s) + "\"");
       return static_cast<uint32_t>(v);
     }
     return number(j, name, 0, 0xFFFFFF);
@@ -204,7 +224,7 @@ class Loader {
       auto it = names.find(s);
       if (it != names.end()) return it->second;
       if (kind == Kind::Event) return nameEvent(s);
-      fail(field, std::string("no ") + kindName(kind) + " is named \"" + s + "\"");
+      fail(field, std::string("no ") + kindName(kind) + " is named \"" + shortened(s) + "\"");
     }
     uint32_t id = number(j, field, 0, kNoId);
     if (kind != Kind::Event && id != kNoId && !idExists(kind, id))
@@ -262,18 +282,20 @@ class Loader {
     forEach(root, list, [&](const Json& j, size_t) {
       uint32_t id = next;
       std::string name;
-      // Every entry takes its place, so that the lists stay in step with the file.
-      guard([&] {
-        if (j.is_object()) {
-          if (j.contains("id")) id = number(j["id"], "id", 0, kMaxValidId);
+      // Every entry takes its place, so that the lists stay in step with the
+      // file; a bad id does not hide the name, nor a bad name the id.
+      if (!j.is_object() && (kind != Kind::Text || !j.is_string())) record("", "expected an object");
+      if (j.is_object())
+        guard([&] {
           if (j.contains("name")) name = string(j["name"], "name");
-        } else if (kind != Kind::Text || !j.is_string()) {
-          fail("", "expected an object");
-        }
-      });
-      if (!name.empty()) where_ += " \"" + name + "\"";
+        });
+      named(name);
       guard([&] {
+        if (j.is_object() && j.contains("id")) id = number(j["id"], "id", 0, kMaxValidId);
+        if (id > kMaxValidId) fail("id", "the id after the previous element's is past 0xFFFFFE");
         if (!idsOf(kind).insert(id).second) fail("id", "id " + std::to_string(id) + " is used twice");
+      });
+      guard([&] {
         if (!name.empty() && !namesOf(kind).emplace(name, id).second) fail("name", "the name is used twice");
       });
       next = id + 1;
@@ -286,7 +308,7 @@ class Loader {
   }
 
   void named(const std::string& name) {
-    if (!name.empty()) where_ += " \"" + name + "\"";
+    if (!name.empty()) where_ += " \"" + shortened(name) + "\"";
   }
 
   void loadDeviceInformation(const Json& j) {
@@ -309,6 +331,7 @@ class Loader {
     if (j.is_string()) {
       t.text = j.get<std::string>();
     } else {
+      if (!j.is_object()) fail("", "expected an object");
       checkFields(j, {"id", "name", "text"});
       if (!j.contains("text")) fail("text", "missing");
       t.text = string(j["text"], "text");
@@ -334,6 +357,7 @@ class Loader {
   void loadVariable(const Json& j, size_t i) {
     VariableDef& v = d_.variables[i];
     named(v.name);
+    if (!j.is_object()) fail("", "expected an object");
     checkFields(j, {"id", "name", "type", "access", "unit", "minimum", "maximum", "extra", "value"});
     if (!j.contains("type")) fail("type", "missing");
     uint16_t type = variableType(string(j["type"], "type"));
@@ -376,9 +400,8 @@ class Loader {
       std::stringstream ss(j.get<std::string>());
       std::string piece;
       while (std::getline(ss, piece, sep[0])) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(piece.c_str(), &end, 10);
-        if (piece.empty() || *end) fail(name, std::string("expected \"") + form + "\"");
+        uint64_t v = 0;
+        if (!digits(piece, 10, v) || v > UINT32_MAX) fail(name, std::string("expected \"") + form + "\"");
         values.push_back(static_cast<uint32_t>(v));
       }
       if (static_cast<int>(values.size()) != count) fail(name, std::string("expected \"") + form + "\"");
@@ -644,10 +667,8 @@ class Loader {
       std::string hex = string(j["data"], "data");
       if (hex.size() % 2) fail("data", "expected pairs of hex digits");
       for (size_t k = 0; k < hex.size(); k += 2) {
-        char* end = nullptr;
-        std::string pair = hex.substr(k, 2);
-        unsigned long v = std::strtoul(pair.c_str(), &end, 16);
-        if (*end) fail("data", "expected pairs of hex digits");
+        uint64_t v = 0;
+        if (!digits(std::string_view(hex).substr(k, 2), 16, v)) fail("data", "expected pairs of hex digits");
         bytes.push_back(static_cast<uint8_t>(v));
       }
     }
@@ -952,6 +973,8 @@ class Loader {
   DeviceDescription& d_;
   std::string where_;
   static constexpr size_t kMaxFaults = 100;
+  static constexpr size_t kMaxFaultBytes = 300;
+  static constexpr size_t kMaxQuotedBytes = 60;
   mutable std::vector<std::string> faults_;
   std::map<std::string, uint32_t> textNames_, variableNames_, objectNames_;
   std::set<uint32_t> textIds_, variableIds_, objectIds_;
@@ -985,6 +1008,7 @@ bool parseDeviceDescription(const std::string& jsonText, const std::string& file
   try {
     loader.load(root);
   } catch (const DescriptionError&) {
+  } catch (const TooManyFaults&) {
   } catch (const Json::exception& e) {
     faults.push_back(fileName + ": " + e.what());
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "emulator/device_description.h"
 
 namespace okt::emu {
@@ -103,6 +105,15 @@ TEST(DeviceDescription, BrokenFilesAreRefusedNamingFileElementAndField) {
        "dev.json: timers[0]: field \"periodMs\": value 1 is outside 10..3600000"},
       {R"({"objects": [{"type": "Screen"}], "objectCount": 0})",
        "dev.json: the description: field \"objectCount\": must be at least 1"},
+      {R"({"objects": [{"type": "Screen", "id": "0xFFFFFE"}, {"type": "Screen"}]})",
+       "dev.json: objects[1]: field \"id\": the id after the previous element's is past 0xFFFFFE"},
+      {R"({"objects": [{"type": "Screen", "background": "#-00001"}]})",
+       "dev.json: objects[0]: field \"background\": expected a colour \"#RRGGBB\", got \"#-00001\""},
+      {R"({"objects": [{"type": "TextBox", "fontHeight": " 5"}]})",
+       "dev.json: objects[0]: field \"fontHeight\": expected a number, got \" 5\""},
+      {R"({"objects": [{"type": "TextBox", "fontHeight": "+5"}]})",
+       "dev.json: objects[0]: field \"fontHeight\": expected a number, got \"+5\""},
+      {R"({"texts": [5], "objects": [{"type": "Screen"}]})", "dev.json: texts[0]: expected an object"},
   };
   for (const Case& c : cases) {
     DeviceDescription d;
@@ -112,6 +123,32 @@ TEST(DeviceDescription, BrokenFilesAreRefusedNamingFileElementAndField) {
     EXPECT_EQ(error.rfind(c.message, 0), 0u) << "got: " << error << "\nwanted: " << c.message;
     EXPECT_EQ(d.name, "untouched");  // nothing of a refused file is kept
   }
+}
+
+// Every fault once, none made up by another: a bad id does not hide the
+// element's name, and a list that is not one does not stop the rest.
+TEST(DeviceDescription, EveryFaultIsListedOnceAndNoneIsInvented) {
+  DeviceDescription d;
+  std::string error;
+  EXPECT_FALSE(parse(R"({
+    "texts": [{"text": "a"}, 7],
+    "variables": {},
+    "objects": [{"id": "x", "name": "home", "type": "Screen"}, {"type": "Button", "targetScreen": "home", "fontHeight": "010"}],
+    "homeScreen": "home"
+  })",
+                     d, error));
+  EXPECT_EQ(error,
+            "dev.json: texts[1]: expected an object\n"
+            "dev.json: the description: field \"variables\": expected an array\n"
+            "dev.json: objects[0] \"home\": field \"id\": expected a number, got \"x\"");
+
+  std::string many = R"({"objects": [{"type": "Screen"}], "texts": [)";
+  for (int i = 0; i < 500; ++i)
+    many += std::string(i ? "," : "") + R"({"text": 1, "name": ")" + std::string(1000, 'n') + R"("})";
+  EXPECT_FALSE(parse(many + "]}", d, error));
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 100);
+  EXPECT_LT(error.size(), 100u * 400);  // names cut short
+  EXPECT_TRUE(error.ends_with("more faults are not listed")) << error.substr(error.size() - 200);
 }
 
 TEST(DeviceDescription, MissingFileNamesThePath) {

@@ -78,7 +78,7 @@ bool HeadlessHost::next(const std::string& kind, std::string& value, UnansweredD
   if (!allowed_) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   if (answers_.empty() || answers_.front().first != kind) {
-    std::printf("okt-render: no answer for the %s dialog: cancelled\n", kind.c_str());
+    platform::logf("okt-render: no answer for the %s dialog: cancelled\n", kind.c_str());
     if (unanswered_.size() < kMaxUnanswered) unanswered_.push_back(std::move(seen));
     return false;
   }

@@ -14,6 +14,7 @@
 
 #include "dialogs/editors.h"
 #include "engine/engine.h"
+#include "platform/log.h"
 #include "presentation/renderer.h"
 #include "protocol/protocol.h"
 
@@ -44,7 +45,7 @@ class HeadlessHost : public UiHost {
   void showPageNumber(uint32_t) override {}
   void disableNavigation() override {}
   void showTargets(const std::vector<DisplayTarget>& targets) override;
-  void errorBox(const std::string& text) override { std::printf("ERROR box: %s\n", text.c_str()); }
+  void errorBox(const std::string& text) override { platform::logf("ERROR box: %s\n", text.c_str()); }
   // Dialogs that cannot be answered any more (the connection ended) are
   // cancelled and leave the answers for the next ones.
   void allowDialogs(bool allowed) override { allowed_ = allowed; }

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QSvgRenderer>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -192,9 +193,11 @@ int main(int argc, char** argv) {
   bool reconnect = true;
   bool everyFrame = false;
   QSize size = defaultDisplaySize();
+  std::vector<std::string> given;  // the options, to refuse those a crawl does not take
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    given.push_back(a);
     if (a == "--device")
       device = value();
     else if (a == "--replay")
@@ -213,7 +216,7 @@ int main(int argc, char** argv) {
       reconnect = false;
     else if (a == "--crawl") {
       crawlDir = value();
-      if (crawlDir.empty()) return fail("--crawl takes the folder the sheet goes to");
+      if (crawlDir.empty() || crawlDir.rfind("--", 0) == 0) return fail("--crawl takes the folder the sheet goes to");
     } else if (a == "--limit") {
       std::string n = value();
       char* end = nullptr;
@@ -230,8 +233,13 @@ int main(int argc, char** argv) {
       scriptPath = a;
   }
   if (crawlDir.empty() && limit > 0) return fail("--limit is for --crawl");
-  if (!crawlDir.empty() && (!scriptPath.empty() || !bleLibrary.empty() || !recordPath.empty() || everyFrame))
-    return fail("--crawl takes no script, --ble-library, --record or --every-frame");
+  if (!crawlDir.empty()) {
+    if (!scriptPath.empty()) return fail("--crawl takes no script");
+    for (const char* o :
+         {"--out", "--replay", "--record", "--ble-library", "--address", "--no-reconnect", "--every-frame"})
+      if (std::find(given.begin(), given.end(), o) != given.end())
+        return fail(std::string("--crawl cannot be used with ") + o);
+  }
   if (!crawlDir.empty()) outDir = crawlDir;
   if (!QDir().mkpath(QString::fromStdString(outDir))) return fail("cannot make " + outDir, 1);
 

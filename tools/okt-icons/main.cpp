@@ -135,11 +135,12 @@ int main(int argc, char** argv) {
       return 1;
     }
     ++sheets;
-    s << "<section><h2>" << kIconRuns[r].theme << "</h2><p>" << from << " to " << hexId(kIconTable[run.back()].id)
-      << " (" << run.size() << ")</p>\n<img src=\"" << name << "\" alt=\"\"><table>\n";
+    s << "<section><h2>" << QString(kIconRuns[r].theme).toHtmlEscaped() << "</h2><p>" << from << " to "
+      << hexId(kIconTable[run.back()].id) << " (" << run.size() << ")</p>\n<img src=\"" << name
+      << "\" alt=\"\"><table>\n";
     for (size_t k = 0; k < run.size(); ++k)
       s << "<tr data-sheet=\"" << name << "\" data-at=\"" << -cellX(k) << "px " << -cellY(k) << "px\"><td>"
-        << hexId(kIconTable[run[k]].id) << "</td><td>" << kIconNames[run[k]] << "</td></tr>\n";
+        << hexId(kIconTable[run[k]].id) << "</td><td>" << QString(kIconNames[run[k]]).toHtmlEscaped() << "</td></tr>\n";
     s << "</table></section>\n";
   }
   s << kPageFoot;

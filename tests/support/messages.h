@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ inline std::vector<uint8_t> wire(std::initializer_list<fields::Field> list) {
   WireWriter w;
   for (const fields::Field& f : list) {
     if (f.width == 0) w.text(f.text);
+    // A value too wide for its field is a mistake in the test, not a cut.
+    if (f.width > 0 && f.width < 4 && f.value >> (8 * f.width)) throw std::invalid_argument("wider than its field");
     for (int shift = 8 * (f.width - 1); shift >= 0; shift -= 8) w.u8(f.value >> shift);
   }
   return w.take();

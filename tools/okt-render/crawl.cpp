@@ -254,7 +254,10 @@ int crawl(const emu::DeviceDescription& description, const CrawlOptions& o) {
   size_t walked = 0;
   auto full = [&] { return entries.size() >= o.limit; };
 
-  while (!pending.empty() && !full()) {
+  // Paths that lead to displays already seen cost a walk each and find
+  // nothing: they are bounded too, so the limit bounds the time taken.
+  constexpr size_t kWalksPerEntry = 20;
+  while (!pending.empty() && !full() && walked < kWalksPerEntry * o.limit) {
     Path path = std::move(pending.front());
     pending.pop_front();
     std::string where = pathText(path);

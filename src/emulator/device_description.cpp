@@ -408,7 +408,7 @@ class Loader {
       return values;
     };
     switch (type) {
-      case VariableType::BOOL: bigEndian(number(j, name, 0, 255), 1); break;
+      case VariableType::BOOL: bigEndian(number(j, name, 0, 1), 1); break;
       case VariableType::U8: bigEndian(number(j, name, 0, 255), 1); break;
       case VariableType::S8: bigEndian(static_cast<uint32_t>(signedNumber(j, name, -128, 127)), 1); break;
       case VariableType::U16: bigEndian(number(j, name, 0, 65535), 2); break;
@@ -653,10 +653,20 @@ class Loader {
 
   template <typename Allowed>
   void loadBody(const Json& j, BlobBody& b, Allowed allowed) {
-    allowed({"file", "svg", "data"});
+    // SVG text for SVG pictures, hex bytes for data blocks, a file for all.
+    const std::string type = j["type"].get<std::string>();
+    if (type == "SvgPicture")
+      allowed({"file", "svg"});
+    else if (type == "DataBlock")
+      allowed({"file", "data"});
+    else
+      allowed({"file"});
     std::vector<uint8_t> bytes;
     int sources = j.contains("file") + j.contains("svg") + j.contains("data");
-    if (sources != 1) fail("file", "give exactly one of \"file\", \"svg\" or \"data\"");
+    if (sources != 1)
+      fail("file", std::string("give ") + (type == "SvgPicture"  ? "\"file\" or \"svg\""
+                                           : type == "DataBlock" ? "\"file\" or \"data\""
+                                                                 : "\"file\""));
     if (j.contains("file")) {
       std::string path = string(j["file"], "file");
       if (!files_ || !files_(path, bytes)) fail("file", "cannot read \"" + path + "\"");
@@ -742,6 +752,9 @@ class Loader {
         const Json& bj = buttons[k];
         std::string f = "buttons[" + std::to_string(k) + "]";
         if (!bj.is_object()) fail(f, "expected an object");
+        for (auto it = bj.begin(); it != bj.end(); ++it)
+          if (it.key() != "labelText" && it.key() != "event" && it.key() != "targetScreen")
+            fail(f + "." + it.key(), "unknown field of a pop-up button");
         PopupButton button;
         button.labelText = bj.contains("labelText") ? ref(bj["labelText"], f + ".labelText", Kind::Text) : kNoId;
         button.event = bj.contains("event") ? ref(bj["event"], f + ".event", Kind::Event) : kNoId;
@@ -783,6 +796,18 @@ class Loader {
       std::string f = "program[" + std::to_string(k) + "]";
       if (!op.is_object() || !op.contains("op") || !op["op"].is_string()) fail(f, "each operation needs \"op\"");
       std::string name = op["op"].get<std::string>();
+      static const std::map<std::string, std::set<std::string>> kOperandsOf = {
+          {"word", {"value"}},           {"fontHeight", {"value"}},
+          {"textColour", {"value"}},     {"fillColour", {"value"}},
+          {"lineColour", {"value"}},     {"lineWidth", {"value"}},
+          {"lineStyle", {"value"}},      {"text", {"x", "y", "textId"}},
+          {"label", {"x", "y", "text"}}, {"place", {"x", "y", "width", "height", "object"}},
+          {"line", {"points"}}};
+      auto operands = kOperandsOf.find(name);
+      if (operands == kOperandsOf.end()) fail(f + ".op", "unknown operation \"" + shortened(name) + "\"");
+      for (auto it = op.begin(); it != op.end(); ++it)
+        if (it.key() != "op" && !operands->second.count(it.key()))
+          fail(f + "." + it.key(), "not an operand of \"" + name + "\"");
       auto num = [&](const char* key, int64_t max) {
         if (!op.contains(key)) fail(f + "." + key, "missing");
         return number(op[key], f + "." + key, 0, max);

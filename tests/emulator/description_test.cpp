@@ -114,6 +114,14 @@ TEST(DeviceDescription, BrokenFilesAreRefusedNamingFileElementAndField) {
       {R"({"objects": [{"type": "TextBox", "fontHeight": "+5"}]})",
        "dev.json: objects[0]: field \"fontHeight\": expected a number, got \"+5\""},
       {R"({"texts": [5], "objects": [{"type": "Screen"}]})", "dev.json: texts[0]: expected an object"},
+      {R"({"objects": [{"type": "GifPicture", "svg": "<svg/>"}]})",
+       "dev.json: objects[0]: field \"svg\": not a field of a GifPicture"},
+      {R"({"objects": [{"type": "Popup", "buttons": [{"target": 0}]}]})",
+       "dev.json: objects[0]: field \"buttons[0].target\": unknown field of a pop-up button"},
+      {R"({"objects": [{"type": "Canvas", "program": [{"op": "word", "value": 1, "x": 2}]}]})",
+       "dev.json: objects[0]: field \"program[0].x\": not an operand of \"word\""},
+      {R"({"variables": [{"type": "BOOL", "value": 2}], "objects": [{"type": "Screen"}]})",
+       "dev.json: variables[0]: field \"value\": value 2 is outside 0..1"},
   };
   for (const Case& c : cases) {
     DeviceDescription d;

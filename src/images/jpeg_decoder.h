@@ -5,6 +5,8 @@
 #include <memory>
 #include <utility>
 
+#include "images/jpeg_idct.h"
+
 namespace okt {
 
 enum JpegResult : int {
@@ -85,6 +87,8 @@ struct JpegContext {
 
 void jpegInit(JpegContext& ctx);
 JpegResult jpegDecode(JpegContext& ctx, const uint8_t* data, uint32_t size);
+// The same, with the inner loops in the given form (the tests compare them).
+JpegResult jpegDecodeWith(JpegContext& ctx, const uint8_t* data, uint32_t size, JpegKernels kernels);
 int jpegWidth(const JpegContext& ctx);
 int jpegHeight(const JpegContext& ctx);
 int jpegIsColour(const JpegContext& ctx);

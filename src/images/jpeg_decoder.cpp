@@ -12,14 +12,11 @@ namespace {
 // past the range of int; these helpers wrap as the hardware does instead of
 // leaving that undefined.
 inline int wadd(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-inline int wsub(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
 inline int wmul(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
 
 constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
                                  41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
                                  30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-inline uint8_t clip(int x) { return static_cast<uint8_t>(std::min(std::max(x, 0), 0xFF)); }
 
 // Buffers up to this size stay allocated for the next picture.
 constexpr size_t kKeepBytes = size_t{16} << 20;
@@ -75,6 +72,7 @@ class Decoder {
   void decodeDri();
   void decodeScan();
   int getVlc(const JpegVlcCode* vlc, uint8_t* code);
+  void fillFastTable(int slot);
   void decodeBlock(JpegComponent& comp, uint8_t* out);
   void upsampleH(JpegComponent& comp);
   void upsampleV(JpegComponent& comp);
@@ -269,6 +267,7 @@ void Decoder::decodeDht() {
       skip(currcnt);
     }
     std::fill_n(vlc, remain, JpegVlcCode{0, 0});
+    fillFastTable(i);
   }
   if (c_.length) c_.error = SyntaxError;
 }
@@ -299,6 +298,20 @@ void Decoder::decodeDri() {
   skip(c_.length);
 }
 
+void Decoder::fillFastTable(int slot) {
+  constexpr int spare = 16 - kJpegFastBits;
+  for (int i = 0; i < (1 << kJpegFastBits); ++i) {
+    const JpegVlcCode e = c_.vlctab[slot][i << spare];
+    const int s = e.code & 15, used = e.bits + s;
+    JpegFastCode& f = c_.fasttab[slot][i];
+    f = JpegFastCode{0, 0, e.code};
+    if (!e.bits || used > kJpegFastBits) continue;
+    int v = (i >> (kJpegFastBits - used)) & ((1 << s) - 1);
+    if (s && v < (1 << (s - 1))) v = v - (1 << s) + 1;
+    f = JpegFastCode{static_cast<int16_t>(v), static_cast<uint8_t>(used), e.code};
+  }
+}
+
 int Decoder::getVlc(const JpegVlcCode* vlc, uint8_t* code) {
   int value = showBits(16);
   int bits = vlc[value].bits;
@@ -317,35 +330,68 @@ int Decoder::getVlc(const JpegVlcCode* vlc, uint8_t* code) {
 }
 
 void Decoder::decodeBlock(JpegComponent& comp, uint8_t* out) {
-  uint8_t code = 0, flat[8];
-  int coef = 0;
+  // The bit reader's state stays in registers here and goes back to the
+  // context around the calls that read bytes.
+  uint64_t buf = c_.buf;
+  int bits = c_.bufbits;
+  auto symbol = [&](int slot, uint8_t* code) {
+    if (bits < 16) {  // as getVlc would first
+      c_.buf = buf, c_.bufbits = bits;
+      showBits(16);
+      buf = c_.buf, bits = c_.bufbits;
+    }
+    const JpegFastCode f = c_.fasttab[slot][(buf >> (bits - kJpegFastBits)) & ((1 << kJpegFastBits) - 1)];
+    if (f.bits) {
+      bits -= f.bits;
+      *code = f.symbol;
+      return static_cast<int>(f.value);
+    }
+    c_.buf = buf, c_.bufbits = bits;
+    int value = getVlc(&c_.vlctab[slot][0], code);
+    buf = c_.buf, bits = c_.bufbits;
+    return value;
+  };
+  int* blk = c_.block;
   // Plain stores: a 256-byte memset becomes rep stos, slow to start.
   for (int i = 0; i < 64; i += 8)
-    c_.block[i] = c_.block[i + 1] = c_.block[i + 2] = c_.block[i + 3] = c_.block[i + 4] = c_.block[i + 5] =
-        c_.block[i + 6] = c_.block[i + 7] = 0;
-  comp.dcpred = wadd(comp.dcpred, getVlc(&c_.vlctab[comp.dctabsel][0], nullptr));
-  c_.block[0] = wmul(comp.dcpred, c_.qtab[comp.qtsel][0]);
+    blk[i] = blk[i + 1] = blk[i + 2] = blk[i + 3] = blk[i + 4] = blk[i + 5] = blk[i + 6] = blk[i + 7] = 0;
+  const uint8_t* q = c_.qtab[comp.qtsel];
+  uint8_t code = 0;
+  comp.dcpred = wadd(comp.dcpred, symbol(comp.dctabsel, &code));
+  blk[0] = wmul(comp.dcpred, q[0]);
+  code = 0;
+  int coef = 0;
+  unsigned rows = 1, cols = 1;  // which rows and columns hold coefficients
+  const int ac = comp.actabsel;
   do {
-    int value = getVlc(&c_.vlctab[comp.actabsel][0], &code);
+    int value = symbol(ac, &code);
     if (!code) break;  // end of block
     if (!(code & 0x0F) && (code != 0xF0)) {
       c_.error = SyntaxError;
-      return;
+      break;
     }
     coef += (code >> 4) + 1;
     if (coef > 63) {
       c_.error = SyntaxError;
-      return;
+      break;
     }
-    c_.block[kZigZag[coef]] = value * c_.qtab[comp.qtsel][coef];
+    const int at = kZigZag[coef];
+    blk[at] = value * q[coef];
+    rows |= 1u << (at >> 3);
+    cols |= 1u << (at & 7);
   } while (coef < 63);
-  if (!coef) {
-    // Only the DC term: both passes reduce to their shortcuts, one flat value.
-    std::memset(flat, clip(wadd(wadd(wmul(c_.block[0], 8), 32) >> 6, 128)), 8);
-    for (int y = 0; y < 8; ++y) std::memcpy(out + static_cast<size_t>(y) * comp.stride, flat, 8);
-    return;
-  }
-  jpegIdct(c_.block, out, comp.stride, k_);
+  c_.buf = buf, c_.bufbits = bits;
+  if (c_.error) return;
+  if (k_ == JpegKernels::Reference)
+    jpegIdct(blk, out, comp.stride, k_);
+  else if (!coef)
+    jpegIdctFlat(blk[0], out, comp.stride);
+  else if (rows == 1)
+    jpegIdctFirstRow(blk, out, comp.stride);
+  else if (cols == 1)
+    jpegIdctFirstColumn(blk, out, comp.stride);
+  else
+    jpegIdct(blk, out, comp.stride, k_);
 }
 
 void Decoder::decodeScan() {
@@ -386,7 +432,7 @@ void Decoder::decodeScan() {
     return;
   }
   skip(c_.length);
-  byRows_ = startRowConversion();
+  byRows_ = k_ != JpegKernels::Reference && startRowConversion();
   for (int mbx = 0, mby = 0;;) {
     for (int i = 0; i < c_.ncomp; ++i) {
       JpegComponent& comp = c_.comp[i];

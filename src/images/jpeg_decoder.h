@@ -59,6 +59,15 @@ struct JpegVlcCode {
   uint8_t code;  // symbol
 };
 
+// The short codes again, looked up by the next 9 bits: code and extra bits
+// decoded in one step. bits 0: the code is longer, look it up in full.
+constexpr int kJpegFastBits = 9;
+struct JpegFastCode {
+  int16_t value;   // the decoded difference or coefficient
+  uint8_t bits;    // code length plus extra bits
+  uint8_t symbol;  // the code's symbol
+};
+
 // A baseline JPEG decoder: sequential DCT, Huffman coding, 8-bit samples, one
 // or three components with power-of-two sampling, restart intervals, smooth
 // chroma upsampling, integer arithmetic throughout. One context decodes one
@@ -75,6 +84,7 @@ struct JpegContext {
   JpegComponent comp[3];
   uint8_t qtab[4][64] = {};
   JpegVlcCode vlctab[4][65536] = {};
+  JpegFastCode fasttab[4][1 << kJpegFastBits] = {};
   uint64_t buf = 0;
   int bufbits = 0;
   int block[64] = {};

@@ -1,6 +1,7 @@
 #include "images/jpeg_idct.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -364,17 +365,39 @@ int yccSse2(const uint8_t* py, const uint8_t* pcb, const uint8_t* pcr, uint8_t* 
 
 void jpegIdct(int* blk, uint8_t* out, int stride, JpegKernels k) {
 #if defined(__SSE2__)
-  if (k != JpegKernels::Scalar && idctSse2(blk, out, stride)) return;
+  if (k != JpegKernels::Reference && idctSse2(blk, out, stride)) return;
 #endif
   (void)k;
   idctScalar(blk, out, stride);
+}
+
+void jpegIdctFlat(int dc, uint8_t* out, int stride) {
+  // Row 0 gives 8 dc everywhere, the other rows 0; each column its shortcut.
+  const uint8_t v = clip(wadd(wadd(wmul(dc, 8), 32) >> 6, 128));
+  for (int y = 0; y < 8; ++y) std::memset(out + static_cast<size_t>(y) * stride, v, 8);
+}
+
+void jpegIdctFirstRow(int* blk, uint8_t* out, int stride) {
+  // Rows 1..7 give zeros, so every column takes its shortcut on row 0's value.
+  rowIdct(blk);
+  uint8_t line[8];
+  for (int i = 0; i < 8; ++i) line[i] = clip(wadd(wadd(blk[i], 32) >> 6, 128));
+  for (int y = 0; y < 8; ++y) std::memcpy(out + static_cast<size_t>(y) * stride, line, 8);
+}
+
+void jpegIdctFirstColumn(int* blk, uint8_t* out, int stride) {
+  // Each row takes its shortcut, 8 b0 across; the columns are then alike.
+  for (int i = 0; i < 64; i += 8) blk[i] = wmul(blk[i], 8);
+  uint8_t column[8];
+  colIdct(blk, column, 1);
+  for (int y = 0; y < 8; ++y) std::memset(out + static_cast<size_t>(y) * stride, column[y], 8);
 }
 
 void jpegFilterRows(const uint8_t* a, const uint8_t* b, const uint8_t* c, const uint8_t* d, const int w[4],
                     uint8_t* out, int n, JpegKernels k) {
   int done = 0;
 #if defined(__SSE2__)
-  if (k != JpegKernels::Scalar) done = filterRowsSse2(a, b, c, d, w, out, n);
+  if (k != JpegKernels::Reference) done = filterRowsSse2(a, b, c, d, w, out, n);
 #endif
   (void)k;
   filterRowsScalar(a, b, c, d, w, out, done, n);
@@ -383,7 +406,7 @@ void jpegFilterRows(const uint8_t* a, const uint8_t* b, const uint8_t* c, const 
 void jpegDoubleRow(const uint8_t* in, int w, uint8_t* out, JpegKernels k) {
   int done = 0;
 #if defined(__SSE2__)
-  if (k != JpegKernels::Scalar) done = doubleRowSse2(in, w, out);
+  if (k != JpegKernels::Reference) done = doubleRowSse2(in, w, out);
 #endif
   (void)k;
   doubleRowMiddle(in, done, w, out);
@@ -393,7 +416,7 @@ void jpegDoubleRow(const uint8_t* in, int w, uint8_t* out, JpegKernels k) {
 void jpegYccToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int n, JpegKernels k) {
   int done = 0;
 #if defined(__SSE2__)
-  if (k != JpegKernels::Scalar) done = yccSse2(y, cb, cr, out, n);
+  if (k != JpegKernels::Reference) done = yccSse2(y, cb, cr, out, n);
 #endif
   (void)k;
   yccScalar(y, cb, cr, out, done, n);

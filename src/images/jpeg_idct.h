@@ -8,14 +8,22 @@
 namespace okt {
 
 enum class JpegKernels {
-  Scalar,  // plain C++ on every platform
-  Best,    // the vector forms where the processor has them
+  Reference,  // the plain scalar loops, every block through both passes
+  Best,       // the vector forms where the processor has them, and shortcuts
 };
 
 // Row pass then column pass over the 64 dequantised coefficients (natural
 // order), writing 8 x 8 samples at out with the given stride. The scalar form
 // uses blk as its workspace.
 void jpegIdct(int* blk, uint8_t* out, int stride, JpegKernels k);
+
+// The same transform for blocks whose coefficients other than blk[0] are
+// zero (flat), or which hold coefficients in the first row only or in the
+// first column only: the passes' shortcuts then give one row or one column
+// repeated. blk is used as workspace.
+void jpegIdctFlat(int dc, uint8_t* out, int stride);
+void jpegIdctFirstRow(int* blk, uint8_t* out, int stride);
+void jpegIdctFirstColumn(int* blk, uint8_t* out, int stride);
 
 // out[x] = clip((wa a[x] + wb b[x] + wc c[x] + wd d[x] + 64) >> 7) for x < n:
 // one row of vertical doubling. Weights are those of the doubling filter

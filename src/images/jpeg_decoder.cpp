@@ -106,6 +106,24 @@ int Decoder::showBits(int bits) {
   // Bytes other than 0xFF go in several at a time; a 0xFF (a stuffed byte or
   // a marker) is taken by the loop below only when its bits are needed.
   if (c_.bufbits < bits) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Eight bytes at once where the input has them: those before the first
+    // 0xFF, as many as the buffer takes, as the loop below would.
+    if (c_.size >= 8 && c_.bufbits <= 56) {
+      uint64_t w;
+      std::memcpy(&w, c_.pos, 8);
+      const uint64_t x = ~w;  // a 0xFF byte is a zero byte here
+      const uint64_t ff = (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
+      const int n = std::min(ff ? __builtin_ctzll(ff) >> 3 : 8, (64 - c_.bufbits) >> 3);
+      if (n) {
+        const uint64_t bytes = __builtin_bswap64(w) >> (64 - 8 * n);
+        c_.buf = n == 8 ? bytes : (c_.buf << (8 * n)) | bytes;
+        c_.pos += n;
+        c_.size -= n;
+        c_.bufbits += 8 * n;
+      }
+    }
+#endif
     while (c_.bufbits <= 56 && c_.size > 0 && *c_.pos != 0xFF) {
       c_.buf = (c_.buf << 8) | *c_.pos++;
       c_.size--;
@@ -305,7 +323,11 @@ void Decoder::fillFastTable(int slot) {
     const int s = e.code & 15, used = e.bits + s;
     JpegFastCode& f = c_.fasttab[slot][i];
     f = JpegFastCode{0, 0, e.code};
-    if (!e.bits || used > kJpegFastBits) continue;
+    if (!e.bits) continue;
+    if (used > kJpegFastBits) {
+      if (e.bits <= kJpegFastBits) f.bits = static_cast<uint8_t>(kJpegCodeOnly | e.bits);
+      continue;
+    }
     int v = (i >> (kJpegFastBits - used)) & ((1 << s) - 1);
     if (s && v < (1 << (s - 1))) v = v - (1 << s) + 1;
     f = JpegFastCode{static_cast<int16_t>(v), static_cast<uint8_t>(used), e.code};
@@ -341,6 +363,19 @@ void Decoder::decodeBlock(JpegComponent& comp, uint8_t* out) {
       buf = c_.buf, bits = c_.bufbits;
     }
     const JpegFastCode f = c_.fasttab[slot][(buf >> (bits - kJpegFastBits)) & ((1 << kJpegFastBits) - 1)];
+    if (f.bits & kJpegCodeOnly) {  // the extra bits read after it, as getVlc does
+      bits -= f.bits & ~kJpegCodeOnly;
+      *code = f.symbol;
+      const int s = f.symbol & 15;
+      if (bits < s) {
+        c_.buf = buf, c_.bufbits = bits;
+        showBits(s);
+        buf = c_.buf, bits = c_.bufbits;
+      }
+      int v = static_cast<int>((buf >> (bits - s)) & ((1u << s) - 1));
+      bits -= s;
+      return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+    }
     if (f.bits) {
       bits -= f.bits;
       *code = f.symbol;

@@ -60,8 +60,10 @@ struct JpegVlcCode {
 };
 
 // The short codes again, looked up by the next 9 bits: code and extra bits
-// decoded in one step. bits 0: the code is longer, look it up in full.
+// decoded in one step. bits 0: the code is longer, look it up in full;
+// kJpegCodeOnly set: the code's length, its extra bits are read after it.
 constexpr int kJpegFastBits = 9;
+constexpr uint8_t kJpegCodeOnly = 0x80;
 struct JpegFastCode {
   int16_t value;   // the decoded difference or coefficient
   uint8_t bits;    // code length plus extra bits

@@ -6,6 +6,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace okt {
 namespace {
@@ -263,6 +266,105 @@ bool idctSse2(const int* blk, uint8_t* out, int stride) {
   return true;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define OKT_JPEG_AVX2 1
+
+// The transform again with the eight lanes of a pass in one AVX2 register:
+// the same operations, half the instructions. Chosen at run time.
+#define OKT_AVX2 __attribute__((target("avx2")))
+
+OKT_AVX2 inline __m256i pairs8(__m128i a, __m128i b) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
+}
+OKT_AVX2 inline __m256i factors8(int lo, int hi) {
+  return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(lo) & 0xFFFF) | (static_cast<uint32_t>(hi) << 16)));
+}
+OKT_AVX2 inline __m256i times181x8(__m256i v) {
+  __m256i s = _mm256_add_epi32(v, _mm256_slli_epi32(v, 2));
+  s = _mm256_add_epi32(s, _mm256_slli_epi32(v, 4));
+  s = _mm256_add_epi32(s, _mm256_slli_epi32(v, 5));
+  return _mm256_add_epi32(s, _mm256_slli_epi32(v, 7));
+}
+
+template <bool Col>
+OKT_AVX2 inline void pass8Avx2(const __m128i t[8], __m256i o[8]) {
+  constexpr int dc = Col ? 256 : 2048;
+  const __m256i round = _mm256_set1_epi32(Col ? 4 : 0), bias = _mm256_set1_epi32(Col ? 8192 : 128);
+  const __m256i p04 = pairs8(t[0], t[4]), p17 = pairs8(t[1], t[7]), p53 = pairs8(t[5], t[3]), p26 = pairs8(t[2], t[6]);
+  __m256i x8 = _mm256_add_epi32(_mm256_madd_epi16(p04, factors8(dc, dc)), bias);
+  __m256i x0 = _mm256_add_epi32(_mm256_madd_epi16(p04, factors8(dc, -dc)), bias);
+  __m256i x4 = _mm256_add_epi32(_mm256_madd_epi16(p17, factors8(W1, W7)), round);
+  __m256i x5 = _mm256_add_epi32(_mm256_madd_epi16(p17, factors8(W7, -W1)), round);
+  __m256i x6 = _mm256_add_epi32(_mm256_madd_epi16(p53, factors8(W5, W3)), round);
+  __m256i x7 = _mm256_add_epi32(_mm256_madd_epi16(p53, factors8(W3, -W5)), round);
+  __m256i x2 = _mm256_add_epi32(_mm256_madd_epi16(p26, factors8(W6, -W2)), round);
+  __m256i x3 = _mm256_add_epi32(_mm256_madd_epi16(p26, factors8(W2, W6)), round);
+  if (Col) {
+    x4 = _mm256_srai_epi32(x4, 3), x5 = _mm256_srai_epi32(x5, 3), x6 = _mm256_srai_epi32(x6, 3);
+    x7 = _mm256_srai_epi32(x7, 3), x2 = _mm256_srai_epi32(x2, 3), x3 = _mm256_srai_epi32(x3, 3);
+  }
+  __m256i x1 = _mm256_add_epi32(x4, x6);
+  x4 = _mm256_sub_epi32(x4, x6);
+  x6 = _mm256_add_epi32(x5, x7);
+  x5 = _mm256_sub_epi32(x5, x7);
+  x7 = _mm256_add_epi32(x8, x3);
+  x8 = _mm256_sub_epi32(x8, x3);
+  x3 = _mm256_add_epi32(x0, x2);
+  x0 = _mm256_sub_epi32(x0, x2);
+  const __m256i r128 = _mm256_set1_epi32(128);
+  x2 = _mm256_srai_epi32(_mm256_add_epi32(times181x8(_mm256_add_epi32(x4, x5)), r128), 8);
+  x4 = _mm256_srai_epi32(_mm256_add_epi32(times181x8(_mm256_sub_epi32(x4, x5)), r128), 8);
+  o[0] = _mm256_add_epi32(x7, x1), o[1] = _mm256_add_epi32(x3, x2);
+  o[2] = _mm256_add_epi32(x0, x4), o[3] = _mm256_add_epi32(x8, x6);
+  o[4] = _mm256_sub_epi32(x8, x6), o[5] = _mm256_sub_epi32(x0, x4);
+  o[6] = _mm256_sub_epi32(x3, x2), o[7] = _mm256_sub_epi32(x7, x1);
+  for (int i = 0; i < 8; ++i) o[i] = _mm256_srai_epi32(o[i], Col ? 14 : 8);
+}
+
+// Eight 32-bit lanes packed to 16 bits, with saturation.
+OKT_AVX2 inline __m128i narrow8(__m256i v) {
+  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+OKT_AVX2 bool idctAvx2(const int* blk, uint8_t* out, int stride) {
+  __m128i t[8];
+  __m256i acc = _mm256_setzero_si256();
+  const __m256i half = _mm256_set1_epi32(0x8000);
+  for (int i = 0; i < 8; ++i) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blk + 8 * i));
+    acc = _mm256_or_si256(acc, _mm256_add_epi32(v, half));
+    t[i] = narrow8(v);
+  }
+  if (!_mm256_testz_si256(acc, _mm256_set1_epi32(static_cast<int>(0xFFFF0000u)))) return false;
+  transpose8(t);
+  __m256i o[8];
+  pass8Avx2<false>(t, o);
+  acc = _mm256_setzero_si256();
+  for (int n = 0; n < 8; ++n) {
+    acc = _mm256_or_si256(acc, _mm256_add_epi32(o[n], half));
+    t[n] = narrow8(o[n]);
+  }
+  if (!_mm256_testz_si256(acc, _mm256_set1_epi32(static_cast<int>(0xFFFF0000u)))) return false;
+  transpose8(t);
+  pass8Avx2<true>(t, o);
+  const __m128i bias = _mm_set1_epi16(128);
+  for (int m = 0; m < 8; m += 2) {
+    __m128i bytes = _mm_packus_epi16(_mm_adds_epi16(narrow8(o[m]), bias), _mm_adds_epi16(narrow8(o[m + 1]), bias));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + m * stride), bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (m + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
+  }
+  return true;
+}
+
+bool hasAvx2() {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+}
+#endif
+
 // The sums below run in 16-bit lanes with wraparound: with the doubling
 // weights a sum lies in -3060..35700, so sum + 64 + 4096 lies in 0..65535 and
 // a logical shift gives floor((sum + 64) / 128) + 32.
@@ -364,6 +466,12 @@ int yccSse2(const uint8_t* py, const uint8_t* pcb, const uint8_t* pcr, uint8_t* 
 }  // namespace
 
 void jpegIdct(int* blk, uint8_t* out, int stride, JpegKernels k) {
+#if defined(OKT_JPEG_AVX2)
+  if (k == JpegKernels::Best && hasAvx2()) {
+    if (idctAvx2(blk, out, stride)) return;
+    return idctScalar(blk, out, stride);
+  }
+#endif
 #if defined(__SSE2__)
   if (k != JpegKernels::Reference && idctSse2(blk, out, stride)) return;
 #endif

@@ -9,7 +9,8 @@ namespace okt {
 
 enum class JpegKernels {
   Reference,  // the plain scalar loops, every block through both passes
-  Best,       // the vector forms where the processor has them, and shortcuts
+  Sse2,       // the shortcuts and the SSE2 forms (scalar where SSE2 is missing)
+  Best,       // as Sse2, with AVX2 where the processor has it
 };
 
 // Row pass then column pass over the 64 dequantised coefficients (natural

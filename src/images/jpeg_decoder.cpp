@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "images/jpeg_idct.h"
+
 namespace okt {
 namespace {
 
@@ -10,16 +12,11 @@ namespace {
 // past the range of int; these helpers wrap as the hardware does instead of
 // leaving that undefined.
 inline int wadd(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-inline int wsub(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
 inline int wmul(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-
-constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
 
 constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
                                  41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
                                  30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-inline uint8_t clip(int x) { return static_cast<uint8_t>(std::min(std::max(x, 0), 0xFF)); }
 
 // Buffers up to this size stay allocated for the next picture.
 constexpr size_t kKeepBytes = size_t{16} << 20;
@@ -28,84 +25,9 @@ void dropBuffer(JpegBuffer& v) { v.clear(kKeepBytes); }
 
 bool sizeBuffer(JpegBuffer& v, size_t n) { return v.resize(n); }
 
-void rowIdct(int* blk) {
-  int x0, x1, x2, x3, x4, x5, x6, x7, x8;
-  if (!((x1 = wmul(blk[4], 2048)) | (x2 = blk[6]) | (x3 = blk[2]) | (x4 = blk[1]) | (x5 = blk[7]) | (x6 = blk[5]) |
-        (x7 = blk[3]))) {
-    int v = wmul(blk[0], 8);
-    for (int i = 0; i < 8; ++i) blk[i] = v;
-    return;
-  }
-  x0 = wadd(wmul(blk[0], 2048), 128);
-  x8 = wmul(W7, wadd(x4, x5));
-  x4 = wadd(x8, wmul(W1 - W7, x4));
-  x5 = wsub(x8, wmul(W1 + W7, x5));
-  x8 = wmul(W3, wadd(x6, x7));
-  x6 = wsub(x8, wmul(W3 - W5, x6));
-  x7 = wsub(x8, wmul(W3 + W5, x7));
-  x8 = wadd(x0, x1);
-  x0 = wsub(x0, x1);
-  x1 = wmul(W6, wadd(x3, x2));
-  x2 = wsub(x1, wmul(W2 + W6, x2));
-  x3 = wadd(x1, wmul(W2 - W6, x3));
-  x1 = wadd(x4, x6);
-  x4 = wsub(x4, x6);
-  x6 = wadd(x5, x7);
-  x5 = wsub(x5, x7);
-  x7 = wadd(x8, x3);
-  x8 = wsub(x8, x3);
-  x3 = wadd(x0, x2);
-  x0 = wsub(x0, x2);
-  x2 = wadd(wmul(181, wadd(x4, x5)), 128) >> 8;
-  x4 = wadd(wmul(181, wsub(x4, x5)), 128) >> 8;
-  blk[0] = wadd(x7, x1) >> 8;
-  blk[1] = wadd(x3, x2) >> 8;
-  blk[2] = wadd(x0, x4) >> 8;
-  blk[3] = wadd(x8, x6) >> 8;
-  blk[4] = wsub(x8, x6) >> 8;
-  blk[5] = wsub(x0, x4) >> 8;
-  blk[6] = wsub(x3, x2) >> 8;
-  blk[7] = wsub(x7, x1) >> 8;
-}
-
-void colIdct(const int* blk, uint8_t* out, int stride) {
-  int x0, x1, x2, x3, x4, x5, x6, x7, x8;
-  if (!((x1 = wmul(blk[8 * 4], 256)) | (x2 = blk[8 * 6]) | (x3 = blk[8 * 2]) | (x4 = blk[8 * 1]) | (x5 = blk[8 * 7]) |
-        (x6 = blk[8 * 5]) | (x7 = blk[8 * 3]))) {
-    uint8_t v = clip(wadd(wadd(blk[0], 32) >> 6, 128));
-    for (int i = 0; i < 8; ++i, out += stride) *out = v;
-    return;
-  }
-  x0 = wadd(wmul(blk[0], 256), 8192);
-  x8 = wadd(wmul(W7, wadd(x4, x5)), 4);
-  x4 = wadd(x8, wmul(W1 - W7, x4)) >> 3;
-  x5 = wsub(x8, wmul(W1 + W7, x5)) >> 3;
-  x8 = wadd(wmul(W3, wadd(x6, x7)), 4);
-  x6 = wsub(x8, wmul(W3 - W5, x6)) >> 3;
-  x7 = wsub(x8, wmul(W3 + W5, x7)) >> 3;
-  x8 = wadd(x0, x1);
-  x0 = wsub(x0, x1);
-  x1 = wadd(wmul(W6, wadd(x3, x2)), 4);
-  x2 = wsub(x1, wmul(W2 + W6, x2)) >> 3;
-  x3 = wadd(x1, wmul(W2 - W6, x3)) >> 3;
-  x1 = wadd(x4, x6);
-  x4 = wsub(x4, x6);
-  x6 = wadd(x5, x7);
-  x5 = wsub(x5, x7);
-  x7 = wadd(x8, x3);
-  x8 = wsub(x8, x3);
-  x3 = wadd(x0, x2);
-  x0 = wsub(x0, x2);
-  x2 = wadd(wmul(181, wadd(x4, x5)), 128) >> 8;
-  x4 = wadd(wmul(181, wsub(x4, x5)), 128) >> 8;
-  const int r[8] = {wadd(x7, x1), wadd(x3, x2), wadd(x0, x4), wadd(x8, x6),
-                    wsub(x8, x6), wsub(x0, x4), wsub(x3, x2), wsub(x7, x1)};
-  for (int i = 0; i < 8; ++i, out += stride) *out = clip(wadd(r[i] >> 14, 128));
-}
-
 class Decoder {
  public:
-  explicit Decoder(JpegContext& c) : c_(c) {}
+  Decoder(JpegContext& c, JpegKernels k) : c_(c), k_(k) {}
 
   JpegResult run(const uint8_t* data, uint32_t size);
 
@@ -150,12 +72,33 @@ class Decoder {
   void decodeDri();
   void decodeScan();
   int getVlc(const JpegVlcCode* vlc, uint8_t* code);
+  void fillFastTable(int slot);
   void decodeBlock(JpegComponent& comp, uint8_t* out);
   void upsampleH(JpegComponent& comp);
   void upsampleV(JpegComponent& comp);
   void convert();
+  // Colour pictures whose components each need at most one doubling each
+  // way are converted row by row while the scan goes on, each row from
+  // the planes through a few row buffers straight into the output.
+  struct RowSource {
+    bool doubleH = false, doubleV = false;
+    const uint8_t* plane = nullptr;
+    int stride = 0, width = 0, height = 0;  // of the plane as decoded
+    int ssy = 0;
+    uint8_t* wide[4] = {};  // horizontally doubled rows, by row number & 3
+    int wideRow[4] = {};
+    uint8_t* tall = nullptr;  // the vertically filtered row
+  };
+  bool startRowConversion();
+  const uint8_t* sourceRow(RowSource& s, int k);
+  const uint8_t* outputRow(RowSource& s, int y);
+  void convertRows(int mcuRowsDone);
 
   JpegContext& c_;
+  const JpegKernels k_;
+  RowSource src_[3];
+  bool byRows_ = false;
+  int rowsDone_ = 0;
 };
 
 int Decoder::showBits(int bits) {
@@ -163,6 +106,24 @@ int Decoder::showBits(int bits) {
   // Bytes other than 0xFF go in several at a time; a 0xFF (a stuffed byte or
   // a marker) is taken by the loop below only when its bits are needed.
   if (c_.bufbits < bits) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Eight bytes at once where the input has them: those before the first
+    // 0xFF, as many as the buffer takes, as the loop below would.
+    if (c_.size >= 8 && c_.bufbits <= 56) {
+      uint64_t w;
+      std::memcpy(&w, c_.pos, 8);
+      const uint64_t x = ~w;  // a 0xFF byte is a zero byte here
+      const uint64_t ff = (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
+      const int n = std::min(ff ? __builtin_ctzll(ff) >> 3 : 8, (64 - c_.bufbits) >> 3);
+      if (n) {
+        const uint64_t bytes = __builtin_bswap64(w) >> (64 - 8 * n);
+        c_.buf = n == 8 ? bytes : (c_.buf << (8 * n)) | bytes;
+        c_.pos += n;
+        c_.size -= n;
+        c_.bufbits += 8 * n;
+      }
+    }
+#endif
     while (c_.bufbits <= 56 && c_.size > 0 && *c_.pos != 0xFF) {
       c_.buf = (c_.buf << 8) | *c_.pos++;
       c_.size--;
@@ -277,7 +238,7 @@ void Decoder::decodeSof() {
       return;
     }
   }
-  if (c_.ncomp == 3 && !sizeBuffer(c_.rgb, static_cast<size_t>(c_.width) * c_.height * 3)) {
+  if (c_.ncomp == 3 && !sizeBuffer(c_.rgb, static_cast<size_t>(c_.width) * c_.height * 3 + 16)) {
     c_.error = OutOfMemory;
     return;
   }
@@ -324,6 +285,7 @@ void Decoder::decodeDht() {
       skip(currcnt);
     }
     std::fill_n(vlc, remain, JpegVlcCode{0, 0});
+    fillFastTable(i);
   }
   if (c_.length) c_.error = SyntaxError;
 }
@@ -354,6 +316,24 @@ void Decoder::decodeDri() {
   skip(c_.length);
 }
 
+void Decoder::fillFastTable(int slot) {
+  constexpr int spare = 16 - kJpegFastBits;
+  for (int i = 0; i < (1 << kJpegFastBits); ++i) {
+    const JpegVlcCode e = c_.vlctab[slot][i << spare];
+    const int s = e.code & 15, used = e.bits + s;
+    JpegFastCode& f = c_.fasttab[slot][i];
+    f = JpegFastCode{0, 0, e.code};
+    if (!e.bits) continue;
+    if (used > kJpegFastBits) {
+      if (e.bits <= kJpegFastBits) f.bits = static_cast<uint8_t>(kJpegCodeOnly | e.bits);
+      continue;
+    }
+    int v = (i >> (kJpegFastBits - used)) & ((1 << s) - 1);
+    if (s && v < (1 << (s - 1))) v = v - (1 << s) + 1;
+    f = JpegFastCode{static_cast<int16_t>(v), static_cast<uint8_t>(used), e.code};
+  }
+}
+
 int Decoder::getVlc(const JpegVlcCode* vlc, uint8_t* code) {
   int value = showBits(16);
   int bits = vlc[value].bits;
@@ -372,30 +352,81 @@ int Decoder::getVlc(const JpegVlcCode* vlc, uint8_t* code) {
 }
 
 void Decoder::decodeBlock(JpegComponent& comp, uint8_t* out) {
-  uint8_t code = 0;
-  int coef = 0;
+  // The bit reader's state stays in registers here and goes back to the
+  // context around the calls that read bytes.
+  uint64_t buf = c_.buf;
+  int bits = c_.bufbits;
+  auto symbol = [&](int slot, uint8_t* code) {
+    if (bits < 16) {  // as getVlc would first
+      c_.buf = buf, c_.bufbits = bits;
+      showBits(16);
+      buf = c_.buf, bits = c_.bufbits;
+    }
+    const JpegFastCode f = c_.fasttab[slot][(buf >> (bits - kJpegFastBits)) & ((1 << kJpegFastBits) - 1)];
+    if (f.bits & kJpegCodeOnly) {  // the extra bits read after it, as getVlc does
+      bits -= f.bits & ~kJpegCodeOnly;
+      *code = f.symbol;
+      const int s = f.symbol & 15;
+      if (bits < s) {
+        c_.buf = buf, c_.bufbits = bits;
+        showBits(s);
+        buf = c_.buf, bits = c_.bufbits;
+      }
+      int v = static_cast<int>((buf >> (bits - s)) & ((1u << s) - 1));
+      bits -= s;
+      return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+    }
+    if (f.bits) {
+      bits -= f.bits;
+      *code = f.symbol;
+      return static_cast<int>(f.value);
+    }
+    c_.buf = buf, c_.bufbits = bits;
+    int value = getVlc(&c_.vlctab[slot][0], code);
+    buf = c_.buf, bits = c_.bufbits;
+    return value;
+  };
+  int* blk = c_.block;
   // Plain stores: a 256-byte memset becomes rep stos, slow to start.
   for (int i = 0; i < 64; i += 8)
-    c_.block[i] = c_.block[i + 1] = c_.block[i + 2] = c_.block[i + 3] = c_.block[i + 4] = c_.block[i + 5] =
-        c_.block[i + 6] = c_.block[i + 7] = 0;
-  comp.dcpred = wadd(comp.dcpred, getVlc(&c_.vlctab[comp.dctabsel][0], nullptr));
-  c_.block[0] = wmul(comp.dcpred, c_.qtab[comp.qtsel][0]);
+    blk[i] = blk[i + 1] = blk[i + 2] = blk[i + 3] = blk[i + 4] = blk[i + 5] = blk[i + 6] = blk[i + 7] = 0;
+  const uint8_t* q = c_.qtab[comp.qtsel];
+  uint8_t code = 0;
+  comp.dcpred = wadd(comp.dcpred, symbol(comp.dctabsel, &code));
+  blk[0] = wmul(comp.dcpred, q[0]);
+  code = 0;
+  int coef = 0;
+  unsigned rows = 1, cols = 1;  // which rows and columns hold coefficients
+  const int ac = comp.actabsel;
   do {
-    int value = getVlc(&c_.vlctab[comp.actabsel][0], &code);
+    int value = symbol(ac, &code);
     if (!code) break;  // end of block
     if (!(code & 0x0F) && (code != 0xF0)) {
       c_.error = SyntaxError;
-      return;
+      break;
     }
     coef += (code >> 4) + 1;
     if (coef > 63) {
       c_.error = SyntaxError;
-      return;
+      break;
     }
-    c_.block[kZigZag[coef]] = value * c_.qtab[comp.qtsel][coef];
+    const int at = kZigZag[coef];
+    blk[at] = value * q[coef];
+    rows |= 1u << (at >> 3);
+    cols |= 1u << (at & 7);
   } while (coef < 63);
-  for (coef = 0; coef < 64; coef += 8) rowIdct(&c_.block[coef]);
-  for (coef = 0; coef < 8; ++coef) colIdct(&c_.block[coef], &out[coef], comp.stride);
+  c_.buf = buf, c_.bufbits = bits;
+  if (c_.error) return;
+  if (k_ == JpegKernels::Reference)
+    jpegIdct(blk, out, comp.stride, k_);
+  else if (!coef)
+    jpegIdctFlat(blk[0], out, comp.stride);
+  else if (rows == 1)
+    jpegIdctFirstRow(blk, out, comp.stride);
+  else if (cols == 1)
+    jpegIdctFirstColumn(blk, out, comp.stride);
+  else
+    jpegIdct(blk, out, comp.stride, k_);
 }
 
 void Decoder::decodeScan() {
@@ -436,6 +467,7 @@ void Decoder::decodeScan() {
     return;
   }
   skip(c_.length);
+  byRows_ = k_ != JpegKernels::Reference && startRowConversion();
   for (int mbx = 0, mby = 0;;) {
     for (int i = 0; i < c_.ncomp; ++i) {
       JpegComponent& comp = c_.comp[i];
@@ -448,6 +480,7 @@ void Decoder::decodeScan() {
     }
     if (++mbx >= c_.mbwidth) {
       mbx = 0;
+      if (byRows_) convertRows(mby + 1);
       if (++mby >= c_.mbheight) break;
     }
     if (c_.rstinterval && !(--rstcount)) {
@@ -465,89 +498,143 @@ void Decoder::decodeScan() {
   c_.error = Finished;
 }
 
-// Smooth doubling weights, in 128ths.
-constexpr int CF4A = -9, CF4B = 111, CF4C = 29, CF4D = -3;
-constexpr int CF3A = 28, CF3B = 109, CF3C = -9;
-constexpr int CF3X = 104, CF3Y = 27, CF3Z = -3;
-constexpr int CF2A = 139, CF2B = -11;
-inline uint8_t cf(int x) { return clip((x + 64) >> 7); }
+// Output row y of a vertical doubling of h rows: the weights (in 128ths) of
+// four input rows, which rows[] gives. Rows of weight 0 repeat a weighed row.
+const int* doublingTaps(int y, int h, int rows[4]) {
+  static constexpr int kEnd[3][4] = {{139, -11, 0, 0}, {104, 27, -3, 0}, {28, 109, -9, 0}};
+  static constexpr int kMid[2][4] = {{-9, 111, 29, -3}, {-3, 29, 111, -9}};
+  const int* w;
+  int first, step;
+  if (y < 3) {
+    w = kEnd[y], first = 0, step = 1;
+  } else if (y >= 2 * h - 3) {
+    w = kEnd[2 * h - 1 - y], first = h - 1, step = -1;
+  } else {
+    w = kMid[(y - 3) & 1], first = (y - 3) >> 1, step = 1;
+  }
+  for (int i = 0; i < 4; ++i) rows[i] = w[i] ? first + i * step : first;
+  return w;
+}
 
 void Decoder::upsampleH(JpegComponent& comp) {
-  const int w = comp.width, xmax = w - 3;
+  const int w = comp.width;
   JpegBuffer& out = c_.spare;
   if (!sizeBuffer(out, static_cast<size_t>(w) * comp.height * 2)) {
     c_.error = OutOfMemory;
     return;
   }
-  const uint8_t* lin = comp.pixels.data();
-  uint8_t* lout = out.data();
-  for (int y = comp.height; y; --y) {
-    lout[0] = cf(CF2A * lin[0] + CF2B * lin[1]);
-    lout[1] = cf(CF3X * lin[0] + CF3Y * lin[1] + CF3Z * lin[2]);
-    lout[2] = cf(CF3A * lin[0] + CF3B * lin[1] + CF3C * lin[2]);
-    for (int x = 0; x < xmax; ++x) {
-      lout[(x << 1) + 3] = cf(CF4A * lin[x] + CF4B * lin[x + 1] + CF4C * lin[x + 2] + CF4D * lin[x + 3]);
-      lout[(x << 1) + 4] = cf(CF4D * lin[x] + CF4C * lin[x + 1] + CF4B * lin[x + 2] + CF4A * lin[x + 3]);
-    }
-    uint8_t* end = lout + 2 * w;
-    end[-3] = cf(CF3A * lin[w - 1] + CF3B * lin[w - 2] + CF3C * lin[w - 3]);
-    end[-2] = cf(CF3X * lin[w - 1] + CF3Y * lin[w - 2] + CF3Z * lin[w - 3]);
-    end[-1] = cf(CF2A * lin[w - 1] + CF2B * lin[w - 2]);
-    lin += comp.stride;
-    lout = end;
-  }
+  for (int y = 0; y < comp.height; ++y)
+    jpegDoubleRow(&comp.pixels[static_cast<size_t>(y) * comp.stride], w, &out[static_cast<size_t>(y) * w * 2], k_);
   comp.width = w * 2;
   comp.stride = comp.width;
   comp.pixels.swap(out);
 }
 
 void Decoder::upsampleV(JpegComponent& comp) {
-  // Row by row: output row 2k+1 and 2k+2 each weigh four input rows.
-  const int w = comp.width, h = comp.height, s = comp.stride;
+  const int w = comp.width, h = comp.height;
   JpegBuffer& out = c_.spare;
   if (!sizeBuffer(out, static_cast<size_t>(w) * h * 2)) {
     c_.error = OutOfMemory;
     return;
   }
-  const uint8_t* in = comp.pixels.data();
-  auto row = [&](int y) { return in + static_cast<size_t>(y) * s; };
-  auto orow = [&](int y) { return out.data() + static_cast<size_t>(y) * w; };
-  {
-    const uint8_t *r0 = row(0), *r1 = row(1), *r2 = row(2);
-    uint8_t *o0 = orow(0), *o1 = orow(1), *o2 = orow(2);
-    for (int x = 0; x < w; ++x) {
-      o0[x] = cf(CF2A * r0[x] + CF2B * r1[x]);
-      o1[x] = cf(CF3X * r0[x] + CF3Y * r1[x] + CF3Z * r2[x]);
-      o2[x] = cf(CF3A * r0[x] + CF3B * r1[x] + CF3C * r2[x]);
-    }
-  }
-  for (int y = 0; y < h - 3; ++y) {
-    const uint8_t* __restrict a = row(y);
-    const uint8_t* __restrict b = row(y + 1);
-    const uint8_t* __restrict c = row(y + 2);
-    const uint8_t* __restrict d = row(y + 3);
-    uint8_t* __restrict o1 = orow(2 * y + 3);
-    uint8_t* __restrict o2 = orow(2 * y + 4);
-    for (int x = 0; x < w; ++x) {
-      o1[x] = cf(CF4A * a[x] + CF4B * b[x] + CF4C * c[x] + CF4D * d[x]);
-      o2[x] = cf(CF4D * a[x] + CF4C * b[x] + CF4B * c[x] + CF4A * d[x]);
-    }
-  }
-  {
-    const uint8_t *r1 = row(h - 1), *r2 = row(h - 2), *r3 = row(h - 3);
-    uint8_t *o3 = orow(2 * h - 3), *o2 = orow(2 * h - 2), *o1 = orow(2 * h - 1);
-    for (int x = 0; x < w; ++x) {
-      o3[x] = cf(CF3A * r1[x] + CF3B * r2[x] + CF3C * r3[x]);
-      o2[x] = cf(CF3X * r1[x] + CF3Y * r2[x] + CF3Z * r3[x]);
-      o1[x] = cf(CF2A * r1[x] + CF2B * r2[x]);
-    }
+  auto row = [&](int y) { return &comp.pixels[static_cast<size_t>(y) * comp.stride]; };
+  for (int y = 0; y < 2 * h; ++y) {
+    int r[4];
+    const int* taps = doublingTaps(y, h, r);
+    jpegFilterRows(row(r[0]), row(r[1]), row(r[2]), row(r[3]), taps, &out[static_cast<size_t>(y) * w], w, k_);
   }
   comp.height = h * 2;
   comp.stride = comp.width;
   comp.pixels.swap(out);
 }
 
+bool Decoder::startRowConversion() {
+  rowsDone_ = 0;
+  if (c_.ncomp != 3) return false;
+  size_t need = 0;
+  for (int i = 0; i < 3; ++i) {
+    const JpegComponent& comp = c_.comp[i];
+    RowSource& s = src_[i];
+    s = RowSource{};
+    s.doubleH = comp.width < c_.width;
+    s.doubleV = comp.height < c_.height;
+    if ((s.doubleH ? 2 * comp.width : comp.width) < c_.width) return false;
+    if ((s.doubleV ? 2 * comp.height : comp.height) < c_.height) return false;
+    s.plane = comp.pixels.data();
+    s.stride = comp.stride;
+    s.width = comp.width;
+    s.height = comp.height;
+    s.ssy = comp.ssy;
+    if (s.doubleH) need += 4 * static_cast<size_t>(2 * comp.width);
+    if (s.doubleV) need += static_cast<size_t>(c_.width);
+  }
+  if (!sizeBuffer(c_.spare, need)) return false;  // the plane by plane way may still manage
+  uint8_t* p = c_.spare.data();
+  for (RowSource& s : src_) {
+    if (s.doubleH)
+      for (int j = 0; j < 4; ++j, p += 2 * s.width) {
+        s.wide[j] = p;
+        s.wideRow[j] = -1;
+      }
+    if (s.doubleV) {
+      s.tall = p;
+      p += c_.width;
+    }
+  }
+  return true;
+}
+
+// Row k of the plane, doubled horizontally where needed.
+const uint8_t* Decoder::sourceRow(RowSource& s, int k) {
+  const uint8_t* in = s.plane + static_cast<size_t>(k) * s.stride;
+  if (!s.doubleH) return in;
+  int slot = k & 3;
+  if (s.wideRow[slot] != k) {
+    jpegDoubleRow(in, s.width, s.wide[slot], k_);
+    s.wideRow[slot] = k;
+  }
+  return s.wide[slot];
+}
+
+// Row y of the full-size component: vertical doubling as upsampleV does it,
+// one row at a time.
+const uint8_t* Decoder::outputRow(RowSource& s, int y) {
+  if (!s.doubleV) return sourceRow(s, y);
+  int k[4];
+  const int* w = doublingTaps(y, s.height, k);
+  const uint8_t* r[4];
+  for (int i = 0; i < 4; ++i) r[i] = sourceRow(s, k[i]);
+  jpegFilterRows(r[0], r[1], r[2], r[3], w, s.tall, c_.width, k_);
+  return s.tall;
+}
+
+// Converts the output rows whose plane rows the first mcuRowsDone MCU rows
+// have decoded.
+void Decoder::convertRows(int mcuRowsDone) {
+  int limit = c_.height;
+  if (mcuRowsDone < c_.mbheight) {
+    for (const RowSource& s : src_) {
+      int ready = mcuRowsDone * s.ssy * 8;  // plane rows decoded
+      // Row y reads plane rows up to y (no vertical doubling) or up to
+      // y / 2 + 2 (doubling; the last three rows read the last plane rows).
+      int rows = s.doubleV ? (ready >= s.height ? c_.height : 2 * (ready - 2) - 1) : ready;
+      limit = std::min(limit, rows);
+    }
+  }
+  const size_t line = static_cast<size_t>(c_.width) * 3;
+  for (; rowsDone_ < limit; ++rowsDone_) {
+    const uint8_t* y = outputRow(src_[0], rowsDone_);
+    const uint8_t* cb = outputRow(src_[1], rowsDone_);
+    const uint8_t* cr = outputRow(src_[2], rowsDone_);
+    jpegYccToRgb(y, cb, cr, c_.rgb.data() + line * rowsDone_, c_.width, k_);
+  }
+}
+
 void Decoder::convert() {
+  if (byRows_) {
+    convertRows(c_.mbheight);
+    return;
+  }
   for (int i = 0; i < c_.ncomp; ++i) {
     JpegComponent& comp = c_.comp[i];
     while (comp.width < c_.width || comp.height < c_.height) {
@@ -562,29 +649,10 @@ void Decoder::convert() {
     }
   }
   if (c_.ncomp == 3) {
-    uint8_t* prgb = c_.rgb.data();
-    const uint8_t* py = c_.comp[0].pixels.data();
-    const uint8_t* pcb = c_.comp[1].pixels.data();
-    const uint8_t* pcr = c_.comp[2].pixels.data();
-    const int width = c_.width;
-    for (int yy = c_.height; yy; --yy) {
-      const uint8_t* __restrict ry = py;
-      const uint8_t* __restrict rcb = pcb;
-      const uint8_t* __restrict rcr = pcr;
-      uint8_t* __restrict out = prgb;
-      for (int x = 0; x < width; ++x) {
-        int y = ry[x] << 8;
-        int cb = rcb[x] - 128;
-        int cr = rcr[x] - 128;
-        out[3 * x] = clip((y + 359 * cr + 128) >> 8);
-        out[3 * x + 1] = clip((y - 88 * cb - 183 * cr + 128) >> 8);
-        out[3 * x + 2] = clip((y + 454 * cb + 128) >> 8);
-      }
-      prgb += 3 * width;
-      py += c_.comp[0].stride;
-      pcb += c_.comp[1].stride;
-      pcr += c_.comp[2].stride;
-    }
+    const size_t line = static_cast<size_t>(c_.width) * 3;
+    auto row = [](const JpegComponent& comp, int y) { return &comp.pixels[static_cast<size_t>(y) * comp.stride]; };
+    for (int y = 0; y < c_.height; ++y)
+      jpegYccToRgb(row(c_.comp[0], y), row(c_.comp[1], y), row(c_.comp[2], y), &c_.rgb[line * y], c_.width, k_);
   } else if (c_.comp[0].width != c_.comp[0].stride) {
     JpegComponent& comp = c_.comp[0];
     const uint8_t* pin = comp.pixels.data() + comp.stride;
@@ -633,9 +701,13 @@ JpegResult Decoder::run(const uint8_t* data, uint32_t size) {
 void jpegInit(JpegContext& ctx) { jpegRelease(ctx); }
 
 JpegResult jpegDecode(JpegContext& ctx, const uint8_t* data, uint32_t size) {
+  return jpegDecodeWith(ctx, data, size, JpegKernels::Best);
+}
+
+JpegResult jpegDecodeWith(JpegContext& ctx, const uint8_t* data, uint32_t size, JpegKernels kernels) {
   if (!data) size = 0;
   static const uint8_t none = 0;
-  return Decoder(ctx).run(data ? data : &none, size);
+  return Decoder(ctx, kernels).run(data ? data : &none, size);
 }
 
 int jpegWidth(const JpegContext& ctx) { return ctx.width; }

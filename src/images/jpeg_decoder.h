@@ -5,6 +5,8 @@
 #include <memory>
 #include <utility>
 
+#include "images/jpeg_idct.h"
+
 namespace okt {
 
 enum JpegResult : int {
@@ -57,6 +59,17 @@ struct JpegVlcCode {
   uint8_t code;  // symbol
 };
 
+// The short codes again, looked up by the next 9 bits: code and extra bits
+// decoded in one step. bits 0: the code is longer, look it up in full;
+// kJpegCodeOnly set: the code's length, its extra bits are read after it.
+constexpr int kJpegFastBits = 9;
+constexpr uint8_t kJpegCodeOnly = 0x80;
+struct JpegFastCode {
+  int16_t value;   // the decoded difference or coefficient
+  uint8_t bits;    // code length plus extra bits
+  uint8_t symbol;  // the code's symbol
+};
+
 // A baseline JPEG decoder: sequential DCT, Huffman coding, 8-bit samples, one
 // or three components with power-of-two sampling, restart intervals, smooth
 // chroma upsampling, integer arithmetic throughout. One context decodes one
@@ -73,6 +86,7 @@ struct JpegContext {
   JpegComponent comp[3];
   uint8_t qtab[4][64] = {};
   JpegVlcCode vlctab[4][65536] = {};
+  JpegFastCode fasttab[4][1 << kJpegFastBits] = {};
   uint64_t buf = 0;
   int bufbits = 0;
   int block[64] = {};
@@ -85,6 +99,8 @@ struct JpegContext {
 
 void jpegInit(JpegContext& ctx);
 JpegResult jpegDecode(JpegContext& ctx, const uint8_t* data, uint32_t size);
+// The same, with the inner loops in the given form (the tests compare them).
+JpegResult jpegDecodeWith(JpegContext& ctx, const uint8_t* data, uint32_t size, JpegKernels kernels);
 int jpegWidth(const JpegContext& ctx);
 int jpegHeight(const JpegContext& ctx);
 int jpegIsColour(const JpegContext& ctx);

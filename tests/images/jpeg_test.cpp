@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "images/jpeg_decoder.h"
@@ -189,6 +190,50 @@ TEST_F(Jpeg, CloseToLibjpegTurbo) {
     std::printf("  PSNR %-24s %.1f dB\n", c.name, p);
     EXPECT_GT(p, c.floor) << c.name;
   }
+}
+
+// The vector loops (SSE2, and AVX2 where the processor has it), the
+// shortcuts and the row by row conversion give the bytes of the plain scalar
+// way, on clean pictures and on damaged ones (whose
+// wild coefficients take the vector transform's way back to scalar).
+TEST_F(Jpeg, FastPathsGiveTheReferenceBytes) {
+  struct Case {
+    int w, h, comps, hs, vs, quality, rst;
+  };
+  const Case cases[] = {
+      {333, 177, 3, 2, 2, 85, 0}, {120, 91, 3, 2, 1, 90, 0}, {101, 67, 3, 1, 1, 100, 0}, {77, 45, 3, 1, 2, 30, 0},
+      {250, 130, 1, 1, 1, 85, 0}, {160, 120, 3, 2, 2, 5, 3}, {97, 33, 3, 4, 1, 75, 0},   {35, 70, 3, 1, 4, 75, 2},
+      {5, 5, 3, 2, 2, 90, 0},     {19, 300, 3, 2, 2, 50, 0},
+  };
+  auto ref = std::make_unique<JpegContext>();
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  int decoded = 0;
+  for (const Case& c : cases) {
+    JpegOptions o;
+    o.width = c.w, o.height = c.h, o.components = c.comps, o.hSamp = c.hs, o.vSamp = c.vs, o.quality = c.quality;
+    o.restartInterval = c.rst;
+    const auto clean = makeJpeg(o);
+    for (int variant = 0; variant < 12; ++variant) {
+      auto data = clean;
+      for (int flips = 0; flips < (variant ? 3 : 0); ++flips)  // in the scan's half of the file
+        data[data.size() / 2 + next() % (data.size() / 2)] ^= static_cast<uint8_t>(1 + next() % 255);
+      jpegInit(*ref);
+      JpegResult slow = jpegDecodeWith(*ref, data.data(), static_cast<uint32_t>(data.size()), JpegKernels::Reference);
+      decoded += slow == Ok;
+      for (JpegKernels k : {JpegKernels::Sse2, JpegKernels::Best}) {
+        jpegInit(*ctx);
+        ASSERT_EQ(jpegDecodeWith(*ctx, data.data(), static_cast<uint32_t>(data.size()), k), slow)
+            << c.w << "x" << c.h << " variant " << variant;
+        if (slow != Ok) continue;
+        ASSERT_EQ(jpegImageSize(*ctx), jpegImageSize(*ref));
+        ASSERT_EQ(0, std::memcmp(jpegPixels(*ctx), jpegPixels(*ref), static_cast<size_t>(jpegImageSize(*ref))))
+            << c.w << "x" << c.h << " variant " << variant << " kernels " << static_cast<int>(k);
+      }
+    }
+  }
+  EXPECT_GT(decoded, 30);
+  jpegRelease(*ref);
 }
 
 TEST_F(Jpeg, OneContextDecodesOnePictureAfterAnother) {

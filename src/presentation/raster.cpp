@@ -74,8 +74,17 @@ void scaleRow(uint8_t* p, const uint8_t* r0, const uint8_t* r1, const Axis* colu
   const __m128 vay = _mm_set1_ps(ay), vby = _mm_set1_ps(by), half = _mm_set1_ps(0.5f), top = _mm_set1_ps(255.0f);
   const __m128i zero = _mm_setzero_si128();
   auto lanes = [zero](const uint8_t* at) {
-    uint32_t v = 0;
-    std::memcpy(&v, at, Bytes);
+    // Put together in a register: three bytes copied through memory come
+    // back from two stores as one load, which the processor cannot forward,
+    // and every pixel would wait for them.
+    uint32_t v = at[0];
+    if constexpr (Bytes == 4) {
+      std::memcpy(&v, at, 4);
+    } else if constexpr (Bytes == 3) {
+      uint16_t low = 0;
+      std::memcpy(&low, at, 2);
+      v = low | uint32_t{at[2]} << 16;
+    }
     __m128i x = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), zero);
     return _mm_cvtepi32_ps(_mm_unpacklo_epi16(x, zero));
   };

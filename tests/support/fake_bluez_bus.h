@@ -6,7 +6,7 @@
 // be started again with other options for each test.
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +16,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace okt::test {
 
@@ -78,19 +76,24 @@ class FakeBluezBus {
   static bool spawn(const std::vector<std::string>& args, pid_t& pid, std::string& firstLine, std::string& error) {
     int fds[2];
     if (pipe(fds) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    // Nothing else the test holds goes with it: a daemon left behind by a
-    // killed run must not keep the test's files (a lock, a pipe) open.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t parent = getpid();
+    pid = fork();
+    if (pid == 0) {
+      // The program ends with the test, however the test ends (a sanitizer
+      // stops it, a timeout kills it). Left behind, it would keep the
+      // test's output pipe open and whoever reads it waiting for ever.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      dup2(fds[1], 1);
+      close_range(3, ~0U, 0);  // nothing else the test holds goes with it
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
     close(fds[1]);
-    if (rc != 0) {
+    if (pid < 0) {
       close(fds[0]);
       error = "cannot start " + args[0];
       pid = 0;
@@ -103,6 +106,7 @@ class FakeBluezBus {
     close(fds[0]);  // both programs print nothing more on their output
     if (firstLine.empty()) {
       error = args[0] + " did not start";
+      stop(pid);
       return false;
     }
     return true;

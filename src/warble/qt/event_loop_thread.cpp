@@ -4,8 +4,10 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QThread>
+#include <condition_variable>
 #include <cstdlib>
-#include <future>
+#include <mutex>
+#include <optional>
 
 namespace okt::warble_qt {
 
@@ -18,6 +20,31 @@ void stopHostLoop() {
 void stopOwnLoop() {
   if (ownLoop) ownLoop->stop();
 }
+
+// A value one thread hands to another that waits for it. A mutex and a
+// condition variable rather than std::promise: a future's wait ends inside
+// libstdc++, where ThreadSanitizer does not see the hand-over, and reports
+// everything the waiter then does with the loop's objects.
+template <typename T>
+class Handoff {
+ public:
+  void set(T value) {
+    // Notified under the lock: the waiter, once woken, ends the Handoff's life.
+    std::lock_guard<std::mutex> lock(mutex_);
+    value_ = std::move(value);
+    cv_.notify_all();
+  }
+  T get() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return value_.has_value(); });
+    return *value_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::optional<T> value_;
+};
 }  // namespace
 
 EventLoopThread::~EventLoopThread() { stop(); }
@@ -32,17 +59,15 @@ void EventLoopThread::start() {
     qthread_->start();
     context_ = new QObject;
     context_->moveToThread(qthread_);
-    std::promise<std::thread::id> id;
-    auto idFuture = id.get_future();
+    Handoff<std::thread::id> id;
     QMetaObject::invokeMethod(
-        context_, [&id] { id.set_value(std::this_thread::get_id()); }, Qt::QueuedConnection);
-    loopThreadId_ = idFuture.get();
+        context_, [&id] { id.set(std::this_thread::get_id()); }, Qt::QueuedConnection);
+    loopThreadId_ = id.get();
     hostLoop = this;
     qAddPostRoutine(stopHostLoop);
     return;
   }
-  std::promise<QObject*> ready;
-  auto readyFuture = ready.get_future();
+  Handoff<QObject*> ready;
   ownThread_ = std::thread([&ready, self = this] {
     static int argc = 1;
     static char name[] = "okt-warble-qt";
@@ -55,12 +80,12 @@ void EventLoopThread::start() {
     ownLoop = self;
     std::atexit(stopOwnLoop);
     auto* context = new QObject;
-    ready.set_value(context);
+    ready.set(context);
     app.exec();
     delete context;
   });
   loopThreadId_ = ownThread_.get_id();
-  context_ = readyFuture.get();
+  context_ = ready.get();
 }
 
 QObject* EventLoopThread::context() {
@@ -90,16 +115,15 @@ void EventLoopThread::runAndWait(const std::function<void()>& task) {
     task();
     return;
   }
-  std::promise<void> done;
-  auto doneFuture = done.get_future();
+  Handoff<bool> done;
   QMetaObject::invokeMethod(
       target,
       [&] {
         task();
-        done.set_value();
+        done.set(true);
       },
       Qt::QueuedConnection);
-  doneFuture.wait();
+  done.get();
 }
 
 void EventLoopThread::stop() {

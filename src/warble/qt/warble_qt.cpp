@@ -124,11 +124,17 @@ OKT_EXPORT void warble_gatt_delete(WarbleGatt* g) {
     std::lock_guard<std::mutex> lock(g->mutex);
     g->disconnectHandler = nullptr;
   }
-  lib().loop.runAndWait([g] {
+  // Freed on the loop, after the session that used it: nothing the loop did
+  // with the connection can come after. Callers on other threads touch it
+  // only under its mutex, which the loop takes last.
+  bool freed = false;
+  lib().loop.runAndWait([g, &freed] {
     delete g->session;
-    g->session = nullptr;
+    { std::lock_guard<std::mutex> lock(g->mutex); }
+    delete g;
+    freed = true;
   });
-  delete g;
+  if (!freed) delete g;  // the loop has ended and released every session
 }
 
 OKT_EXPORT int32_t warble_gatt_is_connected(WarbleGatt* g) {

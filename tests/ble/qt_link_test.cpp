@@ -227,27 +227,17 @@ TEST_P(QtBleFailures, EndTheSequenceWhereTheyHappen) {
 }
 
 const std::vector<int> kWhole{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000};
+constexpr const char* kNoService = "OKT (Operator Kiosk Transport) service not found";
+constexpr const char* kNoSubscription = "Cannot subscribe to Data char";
 
 INSTANTIATE_TEST_SUITE_P(
     Injected, QtBleFailures,
     ::testing::Values(
         Failure{"ConnectRefused", {"--fail", "Connect"}, 1, {100, 200, 1000}, "ERROR Cannot connect"},
-        Failure{"NoDataCharacteristic",
-                {"--omit", kOktDataUuid},
-                1,
-                {100, 200, 300, 1000},
-                "OKT (Operator Kiosk Transport) service not found"},
-        Failure{"DataReadFails",
-                {"--fail", "ReadValue:dadae006"},
-                1,
-                {100, 200, 300, 1000},
-                "OKT (Operator Kiosk Transport) service not found"},
-        Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, "Cannot subscribe to Data char"},
-        Failure{"SubscribeFails",
-                {"--fail", "StartNotify"},
-                1,
-                {100, 200, 300, 400, 1000},
-                "Cannot subscribe to Data char"},
+        Failure{"NoDataCharacteristic", {"--omit", kOktDataUuid}, 1, {100, 200, 300, 1000}, kNoService},
+        Failure{"DataReadFails", {"--fail", "ReadValue:dadae006"}, 1, {100, 200, 300, 1000}, kNoService},
+        Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, kNoSubscription},
+        Failure{"SubscribeFails", {"--fail", "StartNotify"}, 1, {100, 200, 300, 400, 1000}, kNoSubscription},
         Failure{"NoModelNumber", {"--omit", "00002a24-0000-1000-8000-00805f9b34fb"}, 0, kWhole, "Model Number: \n"},
         Failure{"ManufacturerReadFails", {"--fail", "ReadValue:00002a29"}, 0, kWhole, "Manufacturer: \n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });

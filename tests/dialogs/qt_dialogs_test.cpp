@@ -250,16 +250,6 @@ TEST(EditorDialog, TimesDatesListsAndWeekdays) {
   EXPECT_EQ(days.value, 0x41u);
 }
 
-TEST(EditorDialog, CancelStoresNothing) {
-  EditorRecord r;
-  r.value = 5;
-  EditorDialog d(EditorKind::Number, frame(), r);
-  d.field(0)->setText("9");
-  d.reject();
-  EXPECT_EQ(r.value, 5u);
-  EXPECT_EQ(r.applied, 0);
-}
-
 PasswordRequest request(uint16_t options, uint16_t allowed, uint8_t maxLength = 0) {
   PasswordRequest r;
   r.label = "Code";

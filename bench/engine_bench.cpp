@@ -18,8 +18,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class TimingHost : public UiHost, public DisplayRenderer {
+class TimingHost : public NullUiHost, public DisplayRenderer {
  public:
+  TimingHost() : NullUiHost({0, 0, 600, 680}) {}
   void redrawScreen(uint32_t) override {
     auto now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
@@ -27,19 +28,6 @@ class TimingHost : public UiHost, public DisplayRenderer {
   }
   void redrawMenu(uint32_t) override {}
   void drawLock(uint32_t) override {}
-  ViewRect displayRect() override { return {0, 0, 600, 680}; }
-  void presentFrame(const PixelBuffer&) override {}
-  void enablePrevPage(bool) override {}
-  void enableNextPage(bool) override {}
-  void enableBack(bool) override {}
-  void enablePageBox(bool) override {}
-  void showPageNumber(uint32_t) override {}
-  void disableNavigation() override {}
-  void errorBox(const std::string&) override {}
-  void allowDialogs(bool) override {}
-  void closeDialogs() override {}
-  int passwordDialog(const PasswordRequest&, std::string&) override { return kDialogCancel; }
-  int popupDialog(const PopupRequest&, int32_t&) override { return kDialogCancel; }
 
   std::mutex mutex;
   std::vector<Clock::time_point> redraws;

@@ -35,14 +35,13 @@ struct Answers {
   }
 };
 
-class FuzzHost : public UiHost, public EditorHost {
+class FuzzHost : public NullUiHost, public EditorHost {
  public:
-  explicit FuzzHost(ViewRect rect) : rect_(rect) {}
+  explicit FuzzHost(ViewRect rect) : NullUiHost(rect) {}
 
   Answers answers;
   uint64_t frames = 0;
 
-  ViewRect displayRect() override { return rect_; }
   void presentFrame(const PixelBuffer& frame) override {
     // The renderer composes each frame on a surface the size of the view.
     if (frame.width != static_cast<uint32_t>(rect_.right - rect_.left) ||
@@ -51,20 +50,11 @@ class FuzzHost : public UiHost, public EditorHost {
       fault("a frame of another size than the view");
     ++frames;
   }
-  void enablePrevPage(bool) override {}
-  void enableNextPage(bool) override {}
-  void enableBack(bool) override {}
-  void enablePageBox(bool) override {}
-  void showPageNumber(uint32_t) override {}
-  void disableNavigation() override {}
   void showTargets(const std::vector<DisplayTarget>& targets) override {
     for (const DisplayTarget& t : targets)
       if (t.width == 0 || t.height == 0 || t.x + t.width > 65536 || t.y + t.height > 65536)
         fault("a target outside the view, or of no size");
   }
-  void errorBox(const std::string&) override {}
-  void allowDialogs(bool) override {}
-  void closeDialogs() override {}
   int passwordDialog(const PasswordRequest&, std::string& entry) override {
     entry = answers.entry();
     return answers.ok() ? kDialogOk : kDialogCancel;
@@ -90,9 +80,6 @@ class FuzzHost : public UiHost, public EditorHost {
     r.applied = 1;
     return kIdOk;
   }
-
- private:
-  ViewRect rect_;
 };
 
 // What the client sends: whole requests, never more than one holds.

@@ -82,6 +82,32 @@ class UiHost {
   virtual int popupDialog(const PopupRequest& request, int32_t& selectedButton) = 0;
 };
 
+// A window system with nobody at it: a view of a fixed size, nothing to
+// enable or show, every dialog cancelled. Programs without a window (and the
+// benchmarks and fuzz targets) override what they need of it.
+class NullUiHost : public UiHost {
+ public:
+  explicit NullUiHost(ViewRect rect = {}) : rect_(rect) {}
+
+  ViewRect displayRect() override { return rect_; }
+  void presentFrame(const PixelBuffer&) override {}
+  void enablePrevPage(bool) override {}
+  void enableNextPage(bool) override {}
+  void enableBack(bool) override {}
+  void enablePageBox(bool) override {}
+  void showPageNumber(uint32_t) override {}
+  void disableNavigation() override {}
+  void showTargets(const std::vector<DisplayTarget>&) override {}
+  void errorBox(const std::string&) override {}
+  void allowDialogs(bool) override {}
+  void closeDialogs() override {}
+  int passwordDialog(const PasswordRequest&, std::string&) override { return kDialogCancel; }
+  int popupDialog(const PopupRequest&, int32_t&) override { return kDialogCancel; }
+
+ protected:
+  ViewRect rect_;
+};
+
 // Draws the displays (screens, menus, lock screens) and presents them.
 class DisplayRenderer {
  public:

@@ -16,6 +16,7 @@
 #include "support/fake_bluez_bus.h"
 #include "support/log_capture.h"
 #include "support/scripted_host.h"
+#include "support/wait_until.h"
 
 namespace okt {
 namespace {
@@ -50,10 +51,7 @@ const WarbleBinding& qtWarble() {
   return w;
 }
 
-bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-  for (int i = 0; i < ms / 5 && !done(); ++i) platform::sleepMs(5);
-  return done();
-}
+using test::waitUntil;
 
 class QtBle : public ::testing::Test {
  protected:
@@ -110,7 +108,7 @@ TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
     s->info[r->mac] = qtWarble().warble_scan_result_has_service_uuid(r, "0000180a-0000-1000-8000-00805f9b34fb");
   });
   w.warble_scanner_start(0, nullptr);
-  bool updated = waitFor([&] {
+  bool updated = waitUntil([&] {
     std::lock_guard<std::mutex> lock(seen.m);
     return seen.rssi["0C:0C:0C:00:00:01"].size() >= 3;
   });
@@ -123,7 +121,7 @@ TEST_F(QtBle, TheScanListsThePeripheralWithItsNameAndFollowsItsSignal) {
   EXPECT_TRUE(seen.okt["0C:0C:0C:00:00:01"]);
   EXPECT_FALSE(seen.info["0C:0C:0C:00:00:01"]);
   EXPECT_NE(bus->calls().find("StartDiscovery"), std::string::npos);
-  EXPECT_TRUE(waitFor([] { return bus->calls().find("StopDiscovery") != std::string::npos; }));
+  EXPECT_TRUE(waitUntil([] { return bus->calls().find("StopDiscovery") != std::string::npos; }));
 }
 
 // Why a scan cannot run, in the library's words: the radio off, no radio,
@@ -158,7 +156,7 @@ TEST_P(QtBleScanFailure, IsReportedToTheErrorHandler) {
     s->errors.push_back(message);
   });
   w.warble_scanner_start(0, nullptr);
-  bool reported = waitFor([&] {
+  bool reported = waitUntil([&] {
     std::lock_guard<std::mutex> lock(seen.m);
     return !seen.errors.empty();
   });
@@ -190,14 +188,14 @@ TEST_F(QtBle, TheConnectSequenceRunsOverBlueZAndNotificationsCarryTheAnswers) {
   EXPECT_TRUE(queueIsEmpty(p.queue));
   const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
   EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 0);
-  EXPECT_TRUE(waitFor([&] { return !queueIsEmpty(p.queue); }));
+  EXPECT_TRUE(waitUntil([&] { return !queueIsEmpty(p.queue); }));
   std::string calls = bus->calls();
   EXPECT_NE(calls.find("StartNotify"), std::string::npos);
   EXPECT_NE(calls.find("WriteValue /org/bluez/hci0/dev_0C_0C_0C_00_00_01/service0001/char0005 000100000001"),
             std::string::npos);
   link->linkClose();
   EXPECT_EQ(link->linkIsReady(), 0);
-  EXPECT_TRUE(waitFor([&] { return bus->calls().find("Disconnect /org/bluez") != std::string::npos; }));
+  EXPECT_TRUE(waitUntil([&] { return bus->calls().find("Disconnect /org/bluez") != std::string::npos; }));
 }
 
 struct Failure {
@@ -229,27 +227,17 @@ TEST_P(QtBleFailures, EndTheSequenceWhereTheyHappen) {
 }
 
 const std::vector<int> kWhole{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000};
+constexpr const char* kNoService = "OKT (Operator Kiosk Transport) service not found";
+constexpr const char* kNoSubscription = "Cannot subscribe to Data char";
 
 INSTANTIATE_TEST_SUITE_P(
     Injected, QtBleFailures,
     ::testing::Values(
         Failure{"ConnectRefused", {"--fail", "Connect"}, 1, {100, 200, 1000}, "ERROR Cannot connect"},
-        Failure{"NoDataCharacteristic",
-                {"--omit", kOktDataUuid},
-                1,
-                {100, 200, 300, 1000},
-                "OKT (Operator Kiosk Transport) service not found"},
-        Failure{"DataReadFails",
-                {"--fail", "ReadValue:dadae006"},
-                1,
-                {100, 200, 300, 1000},
-                "OKT (Operator Kiosk Transport) service not found"},
-        Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, "Cannot subscribe to Data char"},
-        Failure{"SubscribeFails",
-                {"--fail", "StartNotify"},
-                1,
-                {100, 200, 300, 400, 1000},
-                "Cannot subscribe to Data char"},
+        Failure{"NoDataCharacteristic", {"--omit", kOktDataUuid}, 1, {100, 200, 300, 1000}, kNoService},
+        Failure{"DataReadFails", {"--fail", "ReadValue:dadae006"}, 1, {100, 200, 300, 1000}, kNoService},
+        Failure{"NoNotifications", {"--no-cccd"}, 1, {100, 200, 300, 400, 1000}, kNoSubscription},
+        Failure{"SubscribeFails", {"--fail", "StartNotify"}, 1, {100, 200, 300, 400, 1000}, kNoSubscription},
         Failure{"NoModelNumber", {"--omit", "00002a24-0000-1000-8000-00805f9b34fb"}, 0, kWhole, "Model Number: \n"},
         Failure{"ManufacturerReadFails", {"--fail", "ReadValue:00002a29"}, 0, kWhole, "Manufacturer: \n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
@@ -260,7 +248,7 @@ TEST_F(QtBle, APeerThatGoesAwayIsNoticedAndNotWrittenTo) {
   link->onLinkLost = [&](uint64_t, const std::string&) { ++gone; };
   ASSERT_EQ(link->linkConnect(), 0);
   ASSERT_TRUE(bus->control("DropLink"));
-  EXPECT_TRUE(waitFor([&] { return gone.load() == 1; }));
+  EXPECT_TRUE(waitUntil([&] { return gone.load() == 1; }));
   EXPECT_EQ(link->linkIsReady(), 0);
   test::LogCapture log;
   const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
@@ -320,7 +308,7 @@ TEST_P(QtBleHung, CallsEndTheLinkAndTheClientReconnects) {
     ASSERT_TRUE(bus->control("DropLink"));
   }
   // The attempt after the hung call: a new connection.
-  EXPECT_TRUE(waitFor([&] { return connects() >= (write ? 2u : 3u); }, 15000)) << bus->calls();
+  EXPECT_TRUE(waitUntil([&] { return connects() >= (write ? 2u : 3u); }, 15000)) << bus->calls();
   host.closeDialogs();
   manager.shutdown();
   engine.shutdown();

@@ -164,67 +164,40 @@ TEST(Numbers, SignedTypesReadAndWriteTheirWidth) {
   EXPECT_EQ(limitShown(VariableType::U32, 4000000000u), 4000000000);
 }
 
+// What each editor's answer (the number it stores, or the text typed) is
+// written as.
 TEST_F(Dialogs, WrittenBytesOfEachEditor) {
+  using VT = VariableType;
   struct Case {
     const char* name;
     uint16_t type;
     Bytes initial;
     uint32_t min, max;
     EditorKind kind;
-    std::function<void(EditorRecord&)> answer;
+    uint32_t value;
+    const char* text;
     Bytes written;
   };
+  const uint32_t mondayAndSunday = weekdayBits({true, false, false, false, false, false, true});
   const Case cases[] = {
-      {"U16 70000",
-       VariableType::U16,
-       {0, 0},
-       0,
-       60000,
-       EditorKind::Number,
-       [](EditorRecord& r) { r.value = numberBits(VariableType::U16, 70000); },
-       {0x11, 0x70}},
-      {"TIME",
-       VariableType::TIME,
-       {0, 0, 0},
-       0,
-       0,
-       EditorKind::Time,
-       [](EditorRecord& r) { r.value = packThree(12, 34, 56); },
-       {12, 34, 56}},
-      {"HOUR_MINUTE",
-       VariableType::HOUR_MINUTE,
-       {0, 0},
-       0,
-       0,
-       EditorKind::HourMinute,
-       [](EditorRecord& r) { r.value = packHourMinute(300, 5); },
-       {0x2C, 0x05}},
-      {"WEEKDAYS",
-       VariableType::WEEKDAYS,
-       {0},
-       0,
-       0,
-       EditorKind::Weekday,
-       [](EditorRecord& r) {
-         r.value = weekdayBits({true, false, false, false, false, false, true});
-       },
-       {0x41}},
-      {"STRING",
-       VariableType::STRING,
-       {'x', 0},
-       0,
-       0,
-       EditorKind::Text,
-       [](EditorRecord& r) { r.text = "abc"; },
-       {'a', 'b', 'c', 0}},
-      {"slider", VariableType::U8, {3}, 0, 10, EditorKind::Slider, [](EditorRecord& r) { r.value = 7; }, {7}},
+      {"U16 70000", VT::U16, {0, 0}, 0, 60000, EditorKind::Number, numberBits(VT::U16, 70000), nullptr, {0x11, 0x70}},
+      {"TIME", VT::TIME, {0, 0, 0}, 0, 0, EditorKind::Time, packThree(12, 34, 56), nullptr, {12, 34, 56}},
+      {"HH:MM", VT::HOUR_MINUTE, {0, 0}, 0, 0, EditorKind::HourMinute, packHourMinute(300, 5), nullptr, {0x2C, 5}},
+      {"WEEKDAYS", VT::WEEKDAYS, {0}, 0, 0, EditorKind::Weekday, mondayAndSunday, nullptr, {0x41}},
+      {"STRING", VT::STRING, {'x', 0}, 0, 0, EditorKind::Text, 0, "abc", {'a', 'b', 'c', 0}},
+      {"slider", VT::U8, {3}, 0, 10, EditorKind::Slider, 7, nullptr, {7}},
   };
   uint32_t id = 0;
   for (const Case& c : cases) {
     variable(id, c.type, c.initial, c.min, c.max);
     ScriptedEditor editor;
     editor.expected = c.kind;
-    editor.answer = c.answer;
+    editor.answer = [&c](EditorRecord& r) {
+      if (c.text)
+        r.text = c.text;
+      else
+        r.value = c.value;
+    };
     writes.clear();
     editVariable(p, editor, id, 0xFFFFFF);
     EXPECT_EQ(editor.runs, 1) << c.name;

@@ -60,23 +60,20 @@ void expectTablesEqualDescription(const ClientState& s, const DeviceDescription&
   }
 }
 
+// In the order sent, and with the parts of each element shuffled.
 TEST(Emulator, EveryElementOfTheDemoArrivesAsDescribed) {
-  InProcessClient c(demoWithLargeElements());
-  ASSERT_TRUE(c.connect());
-  const DeviceDescription& d = c.emulator.description();
-  EXPECT_EQ(c.p.state.objectCount, d.objectCount);
-  EXPECT_EQ(c.p.state.homeScreen, d.homeScreen);
-  EXPECT_EQ(c.p.state.infoBytes[2], 1);
-  expectTablesEqualDescription(c.p.state, d);
-}
-
-TEST(Emulator, PartsSentOutOfOrderStillAssemble) {
-  emu::Emulator::Options shuffled;
-  shuffled.shuffleParts = true;
-  shuffled.seed = 7;
-  InProcessClient c(demoWithLargeElements(), shuffled);
-  ASSERT_TRUE(c.connect());
-  expectTablesEqualDescription(c.p.state, c.emulator.description());
+  for (bool shuffled : {false, true}) {
+    emu::Emulator::Options options;
+    options.shuffleParts = shuffled;
+    options.seed = 7;
+    InProcessClient c(demoWithLargeElements(), options);
+    ASSERT_TRUE(c.connect()) << shuffled;
+    const DeviceDescription& d = c.emulator.description();
+    EXPECT_EQ(c.p.state.objectCount, d.objectCount);
+    EXPECT_EQ(c.p.state.homeScreen, d.homeScreen);
+    EXPECT_EQ(c.p.state.infoBytes[2], 1);
+    expectTablesEqualDescription(c.p.state, d);
+  }
 }
 
 TEST(Emulator, NotificationsAreNumberedAndNeverTooLong) {

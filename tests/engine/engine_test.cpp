@@ -9,11 +9,13 @@
 #include "shell/display_view.h"
 #include "support/log_capture.h"
 #include "support/scripted_host.h"
+#include "support/wait_until.h"
 
 namespace okt {
 namespace {
 
 using test::ScriptedHost;
+using test::waitUntil;
 
 // Menu 0 (9 items) -> screen 1 of buttons; sub-menu 8 with a leave event.
 const char* kDevice = R"({
@@ -90,14 +92,6 @@ class EngineTest : public ::testing::Test {
       for (const auto& ev : e.receivedEvents()) out.push_back(ev.event);
       return out;
     });
-  }
-  bool waitUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 5000) {
-    uint32_t start = platform::tickCount();
-    while (!condition()) {
-      if (platform::tickCount() - start > timeoutMs) return false;
-      platform::sleepMs(2);
-    }
-    return true;
   }
   void clickUnits(uint32_t x, uint32_t y) { engine->setClick(x, y); }
 

@@ -41,19 +41,6 @@ TEST(Gif, SignaturesAreChecked) {
   EXPECT_EQ(gifWidth(g), 0);
 }
 
-TEST(Gif, TheLastEntryOfTheGlobalTableIsTransparent) {
-  GifDecoder g;
-  auto data = GifWriter().header("GIF89a", 2, 2, 2, true).image(0, 0, 2, 2, 0, 2, {0, 1, 2, 3}).bytes({0x3B}).out;
-  ASSERT_EQ(decode(g, data), 0);
-  ASSERT_EQ(gifWidth(g), 2);
-  ASSERT_EQ(gifHeight(g), 2);
-  // Palette entry i is (10 i, 100 + i, 200 - i) as red, green, blue.
-  EXPECT_EQ(at(g, 0, 0), (Pixel{200, 100, 0, 255}));
-  EXPECT_EQ(at(g, 1, 0), (Pixel{199, 101, 10, 255}));
-  EXPECT_EQ(at(g, 0, 1), (Pixel{198, 102, 20, 255}));
-  EXPECT_EQ(at(g, 1, 1), (Pixel{197, 103, 30, 0}));  // colour kept, alpha 0
-}
-
 TEST(Gif, ALocalTableReplacesTheColoursButNotTheTransparentIndex) {
   GifDecoder g;
   // Global table of 4 entries; the image brings its own 8-entry table.
@@ -61,15 +48,6 @@ TEST(Gif, ALocalTableReplacesTheColoursButNotTheTransparentIndex) {
   ASSERT_EQ(decode(g, data), 0);
   EXPECT_EQ(at(g, 0, 0), (Pixel{197, 103, 35, 0}));  // index 3 = globalTableSize - 1
   EXPECT_EQ(at(g, 1, 0), (Pixel{193, 107, 75, 255}));
-}
-
-TEST(Gif, InterlacedRowsLandInPassOrder) {
-  GifDecoder g;
-  std::vector<uint8_t> rows = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};  // stream row k holds index k
-  auto data = GifWriter().header("GIF89a", 1, 10, 4, true).image(0, 0, 1, 10, 0x40, 4, rows).out;
-  ASSERT_EQ(decode(g, data), 0);
-  const int imageRowOf[] = {0, 8, 4, 2, 6, 1, 3, 5, 7, 9};
-  for (int k = 0; k < 10; ++k) EXPECT_EQ(at(g, 0, imageRowOf[k]).r, 10 * k) << k;
 }
 
 TEST(Gif, ShortInterlacedImagesSkipPassesThatStartBelowThem) {
@@ -81,7 +59,8 @@ TEST(Gif, ShortInterlacedImagesSkipPassesThatStartBelowThem) {
   EXPECT_EQ(at(g, 0, 1).r, 20);
 }
 
-// Which index is transparent, by what comes before the image.
+// Which index is transparent, by what comes before the image. (Where each
+// pixel and colour lands, interlaced or not: against giflib below.)
 TEST(Gif, TransparencyComesFromTheControlBlockOrElseTheLastGlobalEntry) {
   struct Case {
     const char* what;

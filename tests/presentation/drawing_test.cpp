@@ -187,26 +187,12 @@ TEST_F(Drawing, TextBoxes) {
 }
 
 TEST_F(Drawing, PolylineGroupsOfOnePointDrawNothing) {
-  store(7, test::wire({u16(ObjectType::Polyline),
-                       u24(0xFF0000),
-                       u8(1),
-                       u8(1),
-                       u8(2),
-                       u16(0),
-                       u16(0),
-                       u16(65535),
-                       u16(65535),
-                       u8(1),
-                       u16(5),
-                       u16(5),
-                       u8(3),
-                       u16(0),
-                       u16(65535),
-                       u16(32768),
-                       u16(0),
-                       u16(65535),
-                       u16(65535),
-                       u8(0)}));
+  // Groups of two points, one point and three points.
+  WireWriter w;
+  w.u16(ObjectType::Polyline).u24(0xFF0000).u8(1).u8(1);
+  w.u8(2).u16(0).u16(0).u16(65535).u16(65535).u8(1).u16(5).u16(5);
+  w.u8(3).u16(0).u16(65535).u16(32768).u16(0).u16(65535).u16(65535);
+  store(7, w.u8(0).take());
   draw(7, {0, 0, 0, 65535, 65535});
   auto lines = surface.of("polyline");
   ASSERT_EQ(lines.size(), 2u);
@@ -285,28 +271,9 @@ TEST_F(Drawing, GaugeTicksUpToTheirLimit) {
 
 TEST_F(Drawing, CanvasOpsNestingAndDepth) {
   // 0x02 font 24, 0x21 label "Hi" at (1000, 2000), 0x23 one point (nothing), 0x22 places canvas 12.
-  store(11, test::wire({u16(ObjectType::Canvas),
-                        u8(0x02),
-                        u16(24),
-                        u8(0x21),
-                        u16(1000),
-                        u16(2000),
-                        text("Hi"),
-                        u8(0x23),
-                        u8(1),
-                        u16(5),
-                        u16(5),
-                        u8(0x22),
-                        u16(0),
-                        u16(0),
-                        u16(100),
-                        u16(100),
-                        u24(12),
-                        u8(0x21),
-                        u16(0),
-                        u16(0),
-                        text("after"),
-                        u8(0)}));
+  WireWriter outer;
+  outer.u16(ObjectType::Canvas).u8(0x02).u16(24).u8(0x21).u16(1000).u16(2000).text("Hi").u8(0x23).u8(1).u16(5).u16(5);
+  store(11, outer.u8(0x22).u16(0).u16(0).u16(100).u16(100).u24(12).u8(0x21).u16(0).u16(0).text("after").u8(0).take());
   store(12, WireWriter().u16(ObjectType::Canvas).u8(0x21).u16(0).u16(0).text("inner").u8(0).take());
   draw(11, {0, 0, 0, 65535, 65535});
   auto texts = surface.of("text");
@@ -414,25 +381,13 @@ TEST_F(Drawing, CanvasTextsPayForTheirGlyphs) {
 // once it is known, so a canvas stops after the first such one.
 TEST_F(Drawing, PicturesPayForThePixelsTheyDecode) {
   auto gif = [](uint16_t w, uint16_t h) {
-    std::vector<uint8_t> g = {'G',        'I',
-                              'F',        '8',
-                              '9',        'a',
-                              uint8_t(w), uint8_t(w >> 8),
-                              uint8_t(h), uint8_t(h >> 8),
-                              0x80,       0,
-                              0,          0,
-                              0,          0,
-                              255,        255,
-                              255,        ',',
-                              0,          0,
-                              0,          0,
-                              uint8_t(w), uint8_t(w >> 8),
-                              uint8_t(h), uint8_t(h >> 8),
-                              0,          2,
-                              2,          0x4C,
-                              0x01,       0,
-                              ';'};
-    return WireWriter().u16(ObjectType::GifPicture).u16(static_cast<uint32_t>(g.size())).bytes(g).take();
+    // A global palette of two colours, one image of the whole size, its
+    // data a single LZW block.
+    WireWriter g;
+    g.bytes(std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a'}).u8(w).u8(w >> 8).u8(h).u8(h >> 8).u8(0x80).u8(0).u8(0);
+    g.u24(0).u24(0xFFFFFF).u8(',').u16(0).u16(0).u8(w).u8(w >> 8).u8(h).u8(h >> 8).u8(0);
+    g.u8(2).u8(2).u8(0x4C).u8(0x01).u8(0).u8(';');
+    return WireWriter().u16(ObjectType::GifPicture).u16(static_cast<uint32_t>(g.size())).bytes(g.data()).take();
   };
   const struct {
     uint16_t w, h;

@@ -100,62 +100,39 @@ TEST_F(Requests, WriteStopsAtTheFirstFailedChunk) {
   EXPECT_EQ(sent.size(), 2u);
 }
 
-struct EncodeCase {
-  const char* name;
-  uint16_t type;
-  Bytes initial;
-  VariableValue value;
-  Bytes sentBytes;
-  Bytes stored;  // the value block afterwards
-};
-
 TEST_F(Requests, WriteVariableEncodesByTypeIntoTheStoredValueFirst) {
-  const EncodeCase cases[] = {
-      {"bool", VariableType::BOOL, {1}, {VariableType::BOOL, 0, ""}, {0}, {0, 0}},
-      {"u8", VariableType::U8, {1}, {VariableType::U8, 0x1FF, ""}, {0xFF}, {0xFF, 0}},
-      {"u16 1000", VariableType::U16, {0, 0}, {VariableType::U16, 1000, ""}, {0x03, 0xE8}, {0x03, 0xE8, 0}},
-      {"u16 70000", VariableType::U16, {0, 0}, {VariableType::U16, 70000, ""}, {0x11, 0x70}, {0x11, 0x70, 0}},
-      {"s32",
-       VariableType::S32,
-       {0, 0, 0, 0},
-       {VariableType::S32, 0xFFFFFFFE, ""},
-       {0xFF, 0xFF, 0xFF, 0xFE},
-       {0xFF, 0xFF, 0xFF, 0xFE, 0}},
-      {"time", VariableType::TIME, {0, 0, 0}, {VariableType::TIME, 0x0C2238, ""}, {12, 34, 56}, {12, 34, 56, 0}},
-      {"hour minute",
-       VariableType::HOUR_MINUTE,
-       {0, 0},
-       {VariableType::HOUR_MINUTE, (300 << 8 | 5) & 0xFFFF, ""},
-       {0x2C, 0x05},
-       {0x2C, 0x05, 0}},
-      {"date", VariableType::DATE, {1, 1, 0}, {VariableType::DATE, 0x050C18, ""}, {5, 12, 24}, {5, 12, 24, 0}},
-      {"weekdays", VariableType::WEEKDAYS, {0}, {VariableType::WEEKDAYS, 0x41, ""}, {0x41}, {0x41, 0}},
-      {"list keeps its choices",
-       VariableType::LIST,
-       {0, 0, 0, 0, 5, 0, 0, 6},
-       {VariableType::LIST, 1, ""},
-       {0, 1},
-       {0, 1, 0, 0, 5, 0, 0, 6, 0}},
-      {"string grows",
-       VariableType::STRING,
-       {'x', 0},
-       {VariableType::STRING, 0, "abc"},
-       {'a', 'b', 'c', 0},
-       {'a', 'b', 'c', 0, 0}},
-      {"short value block grows",
-       VariableType::U32,
-       {7},
-       {VariableType::U32, 0x01020304, ""},
-       {1, 2, 3, 4},
-       {1, 2, 3, 4, 0}},
+  using VT = VariableType;
+  struct Case {
+    const char* name;
+    uint16_t type;
+    Bytes initial;
+    uint32_t value;
+    const char* text;
+    Bytes sentBytes;
+    Bytes stored;  // the value block afterwards
+  };
+  const Case cases[] = {
+      {"bool", VT::BOOL, {1}, 0, "", {0}, {0, 0}},
+      {"u8", VT::U8, {1}, 0x1FF, "", {0xFF}, {0xFF, 0}},
+      {"u16 1000", VT::U16, {0, 0}, 1000, "", {0x03, 0xE8}, {0x03, 0xE8, 0}},
+      {"u16 70000", VT::U16, {0, 0}, 70000, "", {0x11, 0x70}, {0x11, 0x70, 0}},
+      {"s32", VT::S32, {0, 0, 0, 0}, 0xFFFFFFFE, "", {0xFF, 0xFF, 0xFF, 0xFE}, {0xFF, 0xFF, 0xFF, 0xFE, 0}},
+      {"time", VT::TIME, {0, 0, 0}, 0x0C2238, "", {12, 34, 56}, {12, 34, 56, 0}},
+      {"hour minute", VT::HOUR_MINUTE, {0, 0}, (300 << 8 | 5) & 0xFFFF, "", {0x2C, 0x05}, {0x2C, 0x05, 0}},
+      {"date", VT::DATE, {1, 1, 0}, 0x050C18, "", {5, 12, 24}, {5, 12, 24, 0}},
+      {"weekdays", VT::WEEKDAYS, {0}, 0x41, "", {0x41}, {0x41, 0}},
+      {"list keeps its choices", VT::LIST, {0, 0, 0, 0, 5, 0, 0, 6}, 1, "", {0, 1}, {0, 1, 0, 0, 5, 0, 0, 6, 0}},
+      {"string grows", VT::STRING, {'x', 0}, 0, "abc", {'a', 'b', 'c', 0}, {'a', 'b', 'c', 0, 0}},
+      {"short value block grows", VT::U32, {7}, 0x01020304, "", {1, 2, 3, 4}, {1, 2, 3, 4, 0}},
   };
   test::openTables(p, 1, 1, 32);
   uint32_t id = 0;
-  for (const EncodeCase& c : cases) {
+  for (const Case& c : cases) {
     test::decode(p, test::variableMessage(id, test::variableBody(c.type, c.initial)));
     uint16_t lengthBefore = variableEntry(p.state, id)->length;
     sent.clear();
-    EXPECT_EQ(writeVariable(p, id, &c.value), 0) << c.name;
+    VariableValue value{c.type, c.value, c.text};
+    EXPECT_EQ(writeVariable(p, id, &value), 0) << c.name;
     ASSERT_EQ(sent.size(), 1u) << c.name;
     EXPECT_EQ(Bytes(sent[0].begin() + 13, sent[0].end()), c.sentBytes) << c.name;
     EXPECT_EQ(variableEntry(p.state, id)->value, c.stored) << c.name;

@@ -125,19 +125,6 @@ TEST(ObjectTables, LookupsWithoutTablesFindNothing) {
   EXPECT_FALSE(objectOnScreen(p.state, 1, 0));
 }
 
-TEST(ObjectTables, FreshEntriesHaveTheirInitialValues) {
-  Protocol p;
-  test::openTables(p, 1000, 5, 5);
-  const ObjectEntry* e = p.state.pObjList.find(999);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->type, 0u);
-  EXPECT_EQ(e->selectedItem, -1);
-  EXPECT_EQ(e->partSize, -1);
-  EXPECT_EQ(e->body, nullptr);
-  EXPECT_EQ(p.state.pVarList.find(4)->partSize, -1);
-  EXPECT_EQ(p.state.pObjList.find(1000), nullptr);
-}
-
 TEST(ObjectTables, CreateBodyReplacesAndTypesTheEntry) {
   Protocol p;
   test::openTables(p, 4, 0, 0);

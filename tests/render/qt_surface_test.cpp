@@ -18,16 +18,6 @@ Rgba at(const QtSurface& s, int x, int y) {
   return {qRed(c), qGreen(c), qBlue(c), qAlpha(c)};
 }
 
-TEST(QtSurface, RectanglesCoverUpToButNotIncludingTheFarEdge) {
-  QtSurface s(20, 20);
-  s.rectangle(2, 3, 10, 12, Pen{true, toColorRef(0xFF0000), 1}, Brush{true, toColorRef(0x00FF00)});
-  EXPECT_EQ(at(s, 2, 3), (Rgba{255, 0, 0, 255}));   // outline inside
-  EXPECT_EQ(at(s, 9, 11), (Rgba{255, 0, 0, 255}));  // last column and row of the outline
-  EXPECT_EQ(at(s, 10, 11), (Rgba{0, 0, 0, 255}));   // the far edge is outside
-  EXPECT_EQ(at(s, 9, 12), (Rgba{0, 0, 0, 255}));
-  EXPECT_EQ(at(s, 5, 5), (Rgba{0, 255, 0, 255}));
-}
-
 // Solid rectangles are filled without QPainter: pixel for pixel what Qt
 // draws, at whole pixel ratios, clipped or not, with and without outline.
 TEST(QtSurface, DirectFillsEqualQtsOwn) {
@@ -90,17 +80,12 @@ TEST(QtSurface, OpaquePicturesLandAsQtWouldDrawThem) {
 }
 
 // On a high-density screen the surface keeps its own size and coordinates
-// but holds `ratio` times the pixels: a shape covers the same part of it,
-// in twice the pixels each way, and the frame handed on has them all.
+// but holds `ratio` times the pixels (where shapes land in them: the direct
+// fills above), and the frame handed on has them all.
 TEST(QtSurface, AHigherPixelRatioKeepsTheGeometryInMorePixels) {
   QtSurface s(20, 10, 2.0);
   EXPECT_EQ(s.width(), 20);
   EXPECT_EQ(s.height(), 10);
-  s.rectangle(2, 3, 10, 8, Pen{false}, Brush{true, toColorRef(0x00FF00)});
-  EXPECT_EQ(at(s, 4, 6), (Rgba{0, 255, 0, 255}));    // the rectangle's first device pixel
-  EXPECT_EQ(at(s, 19, 15), (Rgba{0, 255, 0, 255}));  // its last
-  EXPECT_EQ(at(s, 20, 15), (Rgba{0, 0, 0, 255}));
-  EXPECT_EQ(at(s, 3, 6), (Rgba{0, 0, 0, 255}));
   PixelBuffer frame = s.pixels();
   EXPECT_EQ(frame.width, 40u);
   EXPECT_EQ(frame.height, 20u);
@@ -122,20 +107,6 @@ TEST(QtSurface, BlendingWithStraightAlpha) {
   EXPECT_NEAR(half.g, 0x40 * 127 / 255 + 128, 2);
   EXPECT_NEAR(half.r, 0x20 * 127 / 255, 2);
   EXPECT_EQ(at(s, 3, 0), (Rgba{0x20, 0x40, 0x60, 255}));
-}
-
-TEST(QtSurface, ResamplingToTheSameSizeReproducesTheSource) {
-  QtSurface s(3, 2);
-  const uint8_t rgb[18] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
-  resampleRgb(s, 0, 0, 3, 2, 3, 2, rgb);
-  EXPECT_EQ(at(s, 0, 0), (Rgba{255, 0, 0, 255}));  // a JPEG's red pixel is red
-  EXPECT_EQ(at(s, 2, 0), (Rgba{0, 0, 255, 255}));
-  EXPECT_EQ(at(s, 1, 1), (Rgba{40, 50, 60, 255}));
-  const uint8_t grey[2] = {0, 255};
-  QtSurface g(4, 1);
-  resampleGrey(g, 0, 0, 4, 1, 2, 1, grey);
-  EXPECT_EQ(at(g, 1, 0).r, 128);
-  EXPECT_EQ(at(g, 3, 0).r, 255);
 }
 
 TEST(QtSurface, TextIsDrawnAndMeasured) {

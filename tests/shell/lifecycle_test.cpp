@@ -16,6 +16,7 @@
 #include "support/log_capture.h"
 #include "support/quit_bound.h"
 #include "support/scripted_host.h"
+#include "support/wait_until.h"
 
 namespace okt {
 namespace {
@@ -79,13 +80,7 @@ class Lifecycle : public ::testing::Test {
   uint32_t current() {
     return engine->withTables([](ClientState& s) { return s.currentScreen; });
   }
-  bool waitUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 10000) {
-    for (uint32_t start = platform::tickCount(); !condition();) {
-      if (platform::tickCount() - start > timeoutMs) return false;
-      platform::sleepMs(2);
-    }
-    return true;
-  }
+  static bool waitUntil(const std::function<bool()>& condition) { return test::waitUntil(condition, 10000); }
   std::vector<ConnectionPhase> seen() {
     std::lock_guard<std::mutex> lock(mutex);
     return phases;

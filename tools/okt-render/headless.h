@@ -32,18 +32,12 @@ struct UnansweredDialog {
   std::vector<std::string> buttons;  // a pop-up's button labels
 };
 
-class HeadlessHost : public UiHost {
+class HeadlessHost : public NullUiHost {
  public:
-  HeadlessHost(int w, int h, QString everyFrameDir) : w_(w), h_(h), everyFrameDir_(std::move(everyFrameDir)) {}
+  HeadlessHost(int w, int h, QString everyFrameDir)
+      : NullUiHost({0, 0, w, h}), everyFrameDir_(std::move(everyFrameDir)) {}
 
-  ViewRect displayRect() override { return {0, 0, w_, h_}; }
   void presentFrame(const PixelBuffer& frame) override;
-  void enablePrevPage(bool) override {}
-  void enableNextPage(bool) override {}
-  void enableBack(bool) override {}
-  void enablePageBox(bool) override {}
-  void showPageNumber(uint32_t) override {}
-  void disableNavigation() override {}
   void showTargets(const std::vector<DisplayTarget>& targets) override;
   void errorBox(const std::string& text) override { platform::logf("ERROR box: %s\n", text.c_str()); }
   // Dialogs that cannot be answered any more (the connection ended) are
@@ -67,7 +61,6 @@ class HeadlessHost : public UiHost {
 
   static constexpr size_t kMaxUnanswered = 16;  // a display that keeps opening one is still bounded
 
-  int w_, h_;
   std::atomic<bool> allowed_{true};
   QString everyFrameDir_;
   std::mutex mutex_;

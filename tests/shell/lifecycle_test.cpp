@@ -90,9 +90,17 @@ class Lifecycle : public ::testing::Test {
     engine->setClick(x, y);
     waitUntil([&] { return engine->settled(); });
   }
+  // Connected does not mean drawn: the menu must be there before its next
+  // page can be asked for, or the request is dropped and the test's click
+  // lands on the first page.
   void nextPage() {
+    auto page = [&] {
+      return engine->withTables([](ClientState& s) { return std::pair(s.menuPage, s.menuPageCount); });
+    };
+    uint32_t from = page().first;
+    ASSERT_TRUE(waitUntil([&] { return page().second > from; })) << "no page after " << from;
     engine->postControl(ControlFlag::NEXT_PAGE);
-    waitUntil([&] { return engine->settled(); });
+    ASSERT_TRUE(waitUntil([&] { return page().first == from + 1 && engine->settled(); }));
   }
   static uint32_t row(uint32_t k) { return 6144 + k * 9728 + 1000; }
 

@@ -163,6 +163,23 @@ TEST_F(OktRender, ACrawlStopsAtItsLimit) {
   EXPECT_EQ(runPlain("--crawl " + dir.string() + " script.txt"), 2);
 }
 
+// A press that makes the device rebuild the display it is on: what the new
+// layout offers is pressed too.
+TEST_F(OktRender, ACrawlPressesWhatADisplayRebuiltByTheDeviceOffers) {
+  std::ofstream(dir / "rebuilt.json") << R"({"texts": ["Open", "Go"], "objects": [
+    {"name": "home", "type": "Screen", "children": [{"object": "open", "x": 1000, "y": 1000, "width": 20000, "height": 8000}]},
+    {"name": "open", "type": "Button", "textId": 0, "pressEvent": "open"},
+    {"name": "go", "type": "Button", "textId": 1, "targetScreen": "far"},
+    {"name": "far", "type": "Screen", "background": "#3050A0", "children": []}],
+   "reactions": [{"event": "open", "actions": [{"replaceObject": "home", "with": {"type": "Screen",
+     "children": [{"object": "go", "x": 30000, "y": 30000, "width": 20000, "height": 8000}]}}]}]})";
+  ASSERT_EQ(runPlain("--crawl " + (dir / "sheet").string() + " --device " + (dir / "rebuilt.json").string()), 0)
+      << file(dir / "errors.txt");
+  std::string sheet = file(dir / "sheet" / "index.html");
+  EXPECT_NE(sheet.find("home \u2192 button 'Open' \u2192 button 'Go'"), std::string::npos) << sheet;
+  EXPECT_NE(sheet.find("data-object=\"3\""), std::string::npos) << sheet;
+}
+
 TEST_F(OktRender, CheckPrintsEveryFaultOfADescription) {
   struct Case {
     const char* json;

@@ -248,8 +248,8 @@ int crawl(const emu::DeviceDescription& description, const CrawlOptions& o) {
   QDir dir(QString::fromStdString(o.outDir));
 
   std::deque<Path> pending{Path{}};
-  std::set<std::string> seen;                        // pictures' hashes, locks, dialogs
-  std::set<std::pair<uint32_t, uint32_t>> expanded;  // displays (and menu pages) already pressed through
+  std::set<std::string> seen;      // pictures' hashes, locks, dialogs
+  std::set<std::string> expanded;  // displays (and menu pages) already pressed through
   std::vector<Entry> entries;
   size_t walked = 0;
   auto full = [&] { return entries.size() >= o.limit; };
@@ -298,7 +298,14 @@ int crawl(const emu::DeviceDescription& description, const CrawlOptions& o) {
       entries.push_back({where, what, name, v.screen, false});
     }
 
-    if (!expanded.insert({v.screen, v.page}).second) continue;
+    // A display is pressed through once for each set of places to press:
+    // one the device rebuilt (an object replaced) is pressed through again,
+    // one whose texts only changed (a counter) is not.
+    std::string layout = std::to_string(v.screen) + "/" + std::to_string(v.page);
+    for (const auto& [target, kind] : v.targets)
+      layout += " " + std::to_string(static_cast<int>(target.kind)) + ":" + std::to_string(target.x) + "," +
+                std::to_string(target.y) + "," + std::to_string(target.width) + "x" + std::to_string(target.height);
+    if (!expanded.insert(layout).second) continue;
     for (const auto& [target, kind] : v.targets) {
       auto [x, y] = targetCentre(target);
       std::string label = target.name.empty() ? kind : kind + " " + quoted(target.name);

@@ -124,9 +124,13 @@ MainWindow::MainWindow() {
   device_ = new ElidingLabel(this);
   counters_ = new ElidingLabel(this);
   counters_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  statusBar()->addWidget(status_, 3);
-  statusBar()->addWidget(device_, 2);
-  statusBar()->addWidget(counters_, 2);
+  // The address and the counters get the room their text needs; the state
+  // takes the rest.
+  device_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  counters_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  statusBar()->addWidget(status_, 1);
+  statusBar()->addWidget(device_);
+  statusBar()->addWidget(counters_);
 
   log_ = new LogDock(this);
   addDockWidget(Qt::BottomDockWidgetArea, log_);

@@ -506,7 +506,7 @@ void Engine::pressTimers() {
   uint32_t now = platform::tickCount();
   for (uint32_t id : pressed) {
     ObjectEntry* e = s.pObjList.existing(id);
-    if (!e || !e->pressed || now - e->pressTick <= kPressMs) continue;
+    if (!e || !e->pressed || now - e->pressTick <= pressMs) continue;
     e->pressed = 0;
     e->pressTick = 0;
 

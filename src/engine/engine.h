@@ -103,6 +103,9 @@ class Engine {
   // A protocol connection could not be opened (no INFO, no objects, no
   // memory); called on the control thread with the reason.
   std::function<void(uint64_t number, const std::string& reason)> onConnectFailed;
+  // How long a press shows before its target or editor follows. Set before
+  // the client thread starts; tools that never show the press shorten it.
+  uint32_t pressMs = kPressMs;
 
   // Runs f on the client thread and returns its result (at once on the
   // caller's thread when the client thread is not running). For tests and

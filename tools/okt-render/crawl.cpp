@@ -95,6 +95,7 @@ std::string targetKind(const ClientState& s, const DisplayTarget& t) {
 // Connects a fresh client to a fresh device and walks the path.
 Visit walk(const emu::DeviceDescription& device, const CrawlOptions& o, const Path& path) {
   HeadlessClient c(o.width, o.height);
+  c.engine.pressMs = 40;  // no one watches the press: only where it leads is pictured
   emu::Emulator emulator(device);
   emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(c.p, b, n); });
   c.p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
@@ -120,7 +121,7 @@ Visit walk(const emu::DeviceDescription& device, const CrawlOptions& o, const Pa
       settle(20);
     } else {
       c.engine.setClick(step.x, step.y);
-      settle(kPressMs + 60);  // the press shows, then its target or dialog follows
+      settle(c.engine.pressMs + 60);  // the press, then its target or dialog
     }
   }
 

@@ -104,26 +104,28 @@ void EventLoopThread::post(std::function<void()> task) {
 }
 
 void EventLoopThread::runAndWait(const std::function<void()>& task) {
-  QObject* target;
+  Handoff<bool> done;
+  bool here;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_) return;
     start();
-    target = context_;
+    here = onLoopThread();
+    // Posted under the lock, so that stop() cannot end the loop between the
+    // check and the post: a task posted before stop() runs before it.
+    if (!here)
+      QMetaObject::invokeMethod(
+          context_,
+          [&] {
+            task();
+            done.set(true);
+          },
+          Qt::QueuedConnection);
   }
-  if (onLoopThread()) {
+  if (here)
     task();
-    return;
-  }
-  Handoff<bool> done;
-  QMetaObject::invokeMethod(
-      target,
-      [&] {
-        task();
-        done.set(true);
-      },
-      Qt::QueuedConnection);
-  done.get();
+  else
+    done.get();
 }
 
 void EventLoopThread::stop() {

@@ -118,7 +118,7 @@ OKT_EXPORT void warble_gatt_delete(WarbleGatt* g) {
   if (!g) return;
   {
     std::lock_guard<std::mutex> lock(lib().mutex);
-    if (!lib().live.erase(g)) return;
+    if (!lib().live.count(g)) return;
   }
   {
     std::lock_guard<std::mutex> lock(g->mutex);
@@ -126,15 +126,23 @@ OKT_EXPORT void warble_gatt_delete(WarbleGatt* g) {
   }
   // Freed on the loop, after the session that used it: nothing the loop did
   // with the connection can come after. Callers on other threads touch it
-  // only under its mutex, which the loop takes last.
+  // only under its mutex, which the loop takes last. It stays live until
+  // then, so a loop that ends first releases its session.
+  auto forget = [g] {
+    std::lock_guard<std::mutex> lock(lib().mutex);
+    lib().live.erase(g);
+  };
   bool freed = false;
-  lib().loop.runAndWait([g, &freed] {
+  lib().loop.runAndWait([g, &freed, &forget] {
+    forget();
     delete g->session;
     { std::lock_guard<std::mutex> lock(g->mutex); }
     delete g;
     freed = true;
   });
-  if (!freed) delete g;  // the loop has ended and released every session
+  if (freed) return;
+  forget();  // the loop has ended and released every live session
+  delete g;
 }
 
 OKT_EXPORT int32_t warble_gatt_is_connected(WarbleGatt* g) {

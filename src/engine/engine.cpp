@@ -504,9 +504,13 @@ void Engine::pressTimers() {
     if (e.pressed) pressed.push_back(id);
   });
   uint32_t now = platform::tickCount();
+  // The device's answer to the press (its event) comes before the press ends.
+  bool answered = !deviceQuiet || (queueIsEmpty(p_.queue) && deviceQuiet());
   for (uint32_t id : pressed) {
     ObjectEntry* e = s.pObjList.existing(id);
-    if (!e || !e->pressed || now - e->pressTick <= pressMs) continue;
+    if (!e || !e->pressed) continue;
+    uint32_t held = now - e->pressTick;
+    if (held <= pressMs || (!answered && held <= kPressMs)) continue;
     e->pressed = 0;
     e->pressTick = 0;
 

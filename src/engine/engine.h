@@ -103,9 +103,13 @@ class Engine {
   // A protocol connection could not be opened (no INFO, no objects, no
   // memory); called on the control thread with the reason.
   std::function<void(uint64_t number, const std::string& reason)> onConnectFailed;
-  // How long a press shows before its target or editor follows. Set before
-  // the client thread starts; tools that never show the press shorten it.
+  // How long a press shows before its target or editor follows. Tools that
+  // never show the press shorten it and set `deviceQuiet`: a press then also
+  // waits, up to kPressMs in all, until that says the device has sent all it
+  // will for now and everything it sent is decoded. Set both before the
+  // client thread starts.
   uint32_t pressMs = kPressMs;
+  std::function<bool()> deviceQuiet;
 
   // Runs f on the client thread and returns its result (at once on the
   // caller's thread when the client thread is not running). For tests and

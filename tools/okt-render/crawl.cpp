@@ -95,9 +95,12 @@ std::string targetKind(const ClientState& s, const DisplayTarget& t) {
 // Connects a fresh client to a fresh device and walks the path.
 Visit walk(const emu::DeviceDescription& device, const CrawlOptions& o, const Path& path) {
   HeadlessClient c(o.width, o.height);
-  c.engine.pressMs = 40;  // no one watches the press: only where it leads is pictured
   emu::Emulator emulator(device);
   emu::LoopbackLink link(emulator, [&](const uint8_t* b, size_t n) { queueNotification(c.p, b, n); });
+  // No one watches the presses, only where each leads: a press ends as soon
+  // as the device has answered it.
+  c.engine.pressMs = 20;
+  c.engine.deviceQuiet = [&link] { return link.waitIdle(0); };
   c.p.hooks.sendRequest = [&](const uint8_t* b, uint16_t n) { return link.write(b, n); };
   auto settle = [&](uint32_t ms) { c.settle(ms, [&] { return link.waitIdle(1); }); };
   // The answers for the dialogs an action opens go ahead of the action.

@@ -126,6 +126,7 @@ MainWindow::MainWindow() {
   counters_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   // The address and the counters get the room their text needs; the state
   // takes the rest.
+  status_->setMinimumWidth(status_->minimumSizeHint().width());  // never squeezed out of sight
   device_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   counters_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   statusBar()->addWidget(status_, 1);

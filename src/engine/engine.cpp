@@ -503,6 +503,7 @@ void Engine::pressTimers() {
   s.pObjList.forEachStored([&](uint32_t id, const ObjectEntry& e) {
     if (e.pressed) pressed.push_back(id);
   });
+  if (pressed.empty()) return;  // the usual pass: nothing to time, nothing to ask the device
   uint32_t now = platform::tickCount();
   // The device's answer to the press (its event) comes before the press ends.
   bool answered = !deviceQuiet || (queueIsEmpty(p_.queue) && deviceQuiet());

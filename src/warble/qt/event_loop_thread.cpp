@@ -67,6 +67,7 @@ void EventLoopThread::start() {
     qAddPostRoutine(stopHostLoop);
     return;
   }
+  own_ = true;
   Handoff<QObject*> ready;
   ownThread_ = std::thread([&ready, self = this] {
     static int argc = 1;
@@ -126,6 +127,12 @@ void EventLoopThread::runAndWait(const std::function<void()>& task) {
     task();
   else
     done.get();
+}
+
+void EventLoopThread::endBeforeGlobalsOf(const char* part) {
+  if (!own_) return;
+  std::lock_guard<std::mutex> lock(exitMutex_);
+  if (exitParts_.insert(part).second) std::atexit(stopOwnLoop);
 }
 
 void EventLoopThread::stop() {

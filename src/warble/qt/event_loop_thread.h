@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 class QObject;
@@ -34,6 +35,16 @@ class EventLoopThread {
   // the host's application, this happens at the latest when that
   // application object is destroyed.
   void stop();
+  // Called on the loop after the first use of a part of Qt (`part` names
+  // it: the scan, a connection): at the program's end, the library's own
+  // loop is to end before the globals that part made on it are destroyed.
+  // Exit handlers run in the reverse order of their registration, and Qt
+  // makes its Bluetooth globals on first use, after the loop registered its
+  // own; they would be destroyed on the exiting thread while the loop still
+  // delivers their D-Bus signals. Registers the loop's exit handler again,
+  // once per part. A loop of the host's application ends with the
+  // application, before any exit handler, and needs none.
+  void endBeforeGlobalsOf(const char* part);
 
  private:
   void start();
@@ -46,6 +57,9 @@ class EventLoopThread {
   std::thread ownThread_;       // the library's own application
   std::thread::id loopThreadId_;
   std::function<void()> last_;
+  bool own_ = false;  // the library's own application; set before the loop runs
+  std::mutex exitMutex_;
+  std::set<const char*> exitParts_;  // by identity: the callers' literals
 };
 
 }  // namespace okt::warble_qt

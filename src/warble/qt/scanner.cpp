@@ -49,6 +49,7 @@ QString scanErrorText(QBluetoothDeviceDiscoveryAgent::Error error, const QString
 void Scanner::fail(QBluetoothDeviceDiscoveryAgent::Error error) {
   const QByteArray text = scanErrorText(error, agent_->errorString()).toUtf8();
   std::fprintf(stderr, "Bluetooth scan: %s\n", agent_->errorString().toLocal8Bit().constData());
+  loop_.endBeforeGlobalsOf("scan error");
   std::lock_guard<std::mutex> lock(mutex_);
   if (errorHandler_) errorHandler_(errorContext_, text.constData());
 }
@@ -79,6 +80,7 @@ void Scanner::start() {
             });
   }
   if (!agent_->isActive()) agent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+  loop_.endBeforeGlobalsOf("scan");
 }
 
 void Scanner::stop() {

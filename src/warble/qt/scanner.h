@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "ble/warble_api.h"
+#include "warble/qt/event_loop_thread.h"
 
 namespace okt::warble_qt {
 
@@ -19,6 +20,7 @@ struct Advertisement {
 // run. Lives on the loop.
 class Scanner : public QObject {
  public:
+  explicit Scanner(EventLoopThread& loop) : loop_(loop) {}
   void setHandler(void* context, WarbleScanHandler handler);
   void setErrorHandler(void* context, WarbleScanErrorHandler handler);
   void start();
@@ -28,6 +30,7 @@ class Scanner : public QObject {
   void report(const QBluetoothDeviceInfo& info);
   void fail(QBluetoothDeviceDiscoveryAgent::Error error);
 
+  EventLoopThread& loop_;
   QBluetoothDeviceDiscoveryAgent* agent_ = nullptr;
   bool wanted_ = false;
   std::mutex mutex_;

@@ -34,7 +34,7 @@ struct Library {
 
   Scanner& theScanner() {
     // Loop thread only.
-    if (!scanner) scanner = new Scanner;
+    if (!scanner) scanner = new Scanner(loop);
     return *scanner;
   }
 
@@ -61,15 +61,17 @@ Library& lib() {
 }
 
 // Runs `task` for a session on the loop, unless the connection was deleted
-// in the meantime.
+// in the meantime. `part` names what the task uses of Qt (see
+// EventLoopThread::endBeforeGlobalsOf).
 template <typename F>
-void onSession(WarbleGatt* g, F task) {
-  lib().loop.post([g, task] {
+void onSession(WarbleGatt* g, const char* part, F task) {
+  lib().loop.post([g, part, task] {
     {
       std::lock_guard<std::mutex> lock(lib().mutex);
       if (!lib().live.count(g) || !g->session) return;
     }
     task(*g->session);
+    lib().loop.endBeforeGlobalsOf(part);
   });
 }
 
@@ -152,11 +154,11 @@ OKT_EXPORT int32_t warble_gatt_is_connected(WarbleGatt* g) {
 }
 
 OKT_EXPORT void warble_gatt_connect_async(WarbleGatt* g, void* context, WarbleGattHandler handler) {
-  onSession(g, [context, handler](GattSession& s) { s.connectToDevice(context, handler); });
+  onSession(g, "connect", [context, handler](GattSession& s) { s.connectToDevice(context, handler); });
 }
 
 OKT_EXPORT void warble_gatt_disconnect(WarbleGatt* g) {
-  onSession(g, [](GattSession& s) { s.disconnectFromDevice(); });
+  onSession(g, "disconnect", [](GattSession& s) { s.disconnectFromDevice(); });
 }
 
 OKT_EXPORT void warble_gatt_on_disconnect(WarbleGatt* g, void* context, WarbleDisconnectHandler handler) {
@@ -189,33 +191,37 @@ OKT_EXPORT WarbleGatt* warble_gattchar_get_gatt(WarbleGattChar* c) { return c ? 
 
 OKT_EXPORT void warble_gattchar_read_async(WarbleGattChar* c, void* context, WarbleReadHandler handler) {
   if (!c) return;
-  onSession(c->gatt, [c, context, handler](GattSession& s) { s.read(c, context, handler); });
+  onSession(c->gatt, "read", [c, context, handler](GattSession& s) { s.read(c, context, handler); });
 }
 
 OKT_EXPORT void warble_gattchar_write_async(WarbleGattChar* c, const uint8_t* value, uint8_t length, void* context,
                                             WarbleCharHandler handler) {
   if (!c) return;
   QByteArray bytes(reinterpret_cast<const char*>(value), length);
-  onSession(c->gatt, [c, bytes, context, handler](GattSession& s) { s.write(c, bytes, true, context, handler); });
+  onSession(c->gatt, "write",
+            [c, bytes, context, handler](GattSession& s) { s.write(c, bytes, true, context, handler); });
 }
 
 OKT_EXPORT void warble_gattchar_write_without_resp_async(WarbleGattChar* c, const uint8_t* value, uint8_t length,
                                                          void* context, WarbleCharHandler handler) {
   if (!c) return;
   QByteArray bytes(reinterpret_cast<const char*>(value), length);
-  onSession(c->gatt, [c, bytes, context, handler](GattSession& s) { s.write(c, bytes, false, context, handler); });
+  onSession(c->gatt, "write",
+            [c, bytes, context, handler](GattSession& s) { s.write(c, bytes, false, context, handler); });
 }
 
 OKT_EXPORT void warble_gattchar_enable_notifications_async(WarbleGattChar* c, void* context,
                                                            WarbleCharHandler handler) {
   if (!c) return;
-  onSession(c->gatt, [c, context, handler](GattSession& s) { s.setNotifications(c, true, context, handler); });
+  onSession(c->gatt, "notifications",
+            [c, context, handler](GattSession& s) { s.setNotifications(c, true, context, handler); });
 }
 
 OKT_EXPORT void warble_gattchar_disable_notifications_async(WarbleGattChar* c, void* context,
                                                             WarbleCharHandler handler) {
   if (!c) return;
-  onSession(c->gatt, [c, context, handler](GattSession& s) { s.setNotifications(c, false, context, handler); });
+  onSession(c->gatt, "notifications",
+            [c, context, handler](GattSession& s) { s.setNotifications(c, false, context, handler); });
 }
 
 OKT_EXPORT void warble_gattchar_on_notification_received(WarbleGattChar* c, void* context,

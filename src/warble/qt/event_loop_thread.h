@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 
 class QObject;
@@ -59,7 +60,7 @@ class EventLoopThread {
   std::function<void()> last_;
   bool own_ = false;  // the library's own application; set before the loop runs
   std::mutex exitMutex_;
-  std::set<const char*> exitParts_;  // by identity: the callers' literals
+  std::set<std::string> exitParts_;
 };
 
 }  // namespace okt::warble_qt

@@ -92,11 +92,10 @@ TEST_F(Decoder, TextPartsGrowTheTextInAnyOrder) {
 }
 
 TEST_F(Decoder, ObjectPartsAssembleAndOnlyTheLastDecodes) {
-  auto body = test::variableBody(0, {});  // placeholder, replaced below
   WireWriter blob;
   blob.u16(ObjectType::DataBlock).u16(132);
   for (int i = 0; i < 132; ++i) blob.u8(i);
-  body = blob.take();  // 136 bytes
+  auto body = blob.take();  // 136 bytes
   std::vector<uint8_t> tail(body.begin() + 100, body.end());
   std::vector<uint8_t> head(body.begin(), body.begin() + 100);
 

@@ -85,6 +85,16 @@ class EngineTest : public ::testing::Test {
     engine->postControl(ControlFlag::CONNECT);
     ASSERT_TRUE(host.waitFor("menu 0"));
   }
+  // kDevice connected, on its home menu; then through row 0 to screen 1.
+  void startConnected() {
+    start(device());
+    connect();
+  }
+  void startOnScreenOne() {
+    startConnected();
+    clickUnits(1000, 6144 + 100);
+    ASSERT_TRUE(host.waitFor("screen 1"));
+  }
   uint32_t event(const std::string& name) { return emulator->description().eventNames.at(name); }
   std::vector<uint32_t> eventsSent() {
     return link->withEmulator([](emu::Emulator& e) {
@@ -118,8 +128,7 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, ConnectRequestsEverythingAndShowsTheHomeScreen) {
   test::LogCapture log;
-  start(device());
-  connect();
+  startConnected();
   EXPECT_EQ(requestTypes, (std::vector<uint16_t>{RequestType::GET_INFO, RequestType::GET_TEXTS,
                                                  RequestType::GET_VARIABLES, RequestType::GET_OBJECTS}));
   engine->withTables([](ClientState& s) {
@@ -159,10 +168,7 @@ TEST_F(EngineTest, NoTextsAndNoVariablesAreNotRequested) {
 }
 
 TEST_F(EngineTest, AButtonSendsItsEventShowsItsPressAndLeadsToItsTarget) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);  // row 0: event, then screen 1
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();  // row 0: event, then screen 1
   uint32_t clicked = platform::tickCount();
   clickUnits(10000, 10000);  // button 2
   ASSERT_TRUE(host.waitFor("screen 1 pressed 2"));
@@ -181,10 +187,7 @@ TEST_F(EngineTest, AButtonSendsItsEventShowsItsPressAndLeadsToItsTarget) {
 }
 
 TEST_F(EngineTest, AButtonWithNeitherTargetNorVariableKeepsItsLookUntilTheNextRedraw) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   host.clear();
   clickUnits(40000, 10000);  // button 3
   ASSERT_TRUE(host.waitFor("screen 1 pressed 3"));
@@ -195,8 +198,7 @@ TEST_F(EngineTest, AButtonWithNeitherTargetNorVariableKeepsItsLookUntilTheNextRe
 }
 
 TEST_F(EngineTest, TextBoxesAndMenuRowsOpenTheirVariablesEditor) {
-  start(device());
-  connect();
+  startConnected();
   clickUnits(1000, 6144 + 9728 + 100);  // row 1 shows variable v
   ASSERT_TRUE(editsReach(1));
   clickUnits(1000, 6144 + 100);
@@ -209,8 +211,7 @@ TEST_F(EngineTest, TextBoxesAndMenuRowsOpenTheirVariablesEditor) {
 }
 
 TEST_F(EngineTest, MenuRowsPagesGapsAndTheAreaAboveTheRows) {
-  start(device());
-  connect();
+  startConnected();
   engine->postControl(ControlFlag::NEXT_PAGE);
   ASSERT_TRUE(host.waitFor("menu 0 page 1"));
   // Row 3 of page 1 is item 8; the row's event carries clickX.
@@ -231,8 +232,7 @@ TEST_F(EngineTest, MenuRowsPagesGapsAndTheAreaAboveTheRows) {
 }
 
 TEST_F(EngineTest, BackFromAMenuSendsItsLeaveEvent) {
-  start(device());
-  connect();
+  startConnected();
   clickUnits(1000, 6144 + 2 * 9728 + 100);  // row 2 -> menu 8
   ASSERT_TRUE(host.waitFor("menu 8"));
   host.clear();
@@ -246,10 +246,7 @@ TEST_F(EngineTest, BackFromAMenuSendsItsLeaveEvent) {
 }
 
 TEST_F(EngineTest, TwoPressesAtOnceAreHandledLowerIdFirst) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   clickUnits(10000, 40000);  // button 4 (event only)
   ASSERT_TRUE(host.waitFor("screen 1 pressed 4"));
   clickUnits(10000, 10000);  // button 2 (target)
@@ -260,10 +257,7 @@ TEST_F(EngineTest, TwoPressesAtOnceAreHandledLowerIdFirst) {
 }
 
 TEST_F(EngineTest, BackAndAClickPostedTogetherKeepTheirOrder) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   host.clear();
   // BACK to the menu, then at once a click where the menu's first row is
   // (and where screen 1 has a button with an event).
@@ -300,8 +294,7 @@ TEST_F(EngineTest, ClicksArriveAsViewUnitsOfTheViewAsItIsNow) {
 // (not a button without event or target), the menu's rows of the current
 // page; a press at a target's centre is a click there.
 TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
-  start(device());
-  connect();
+  startConnected();
   auto rows = engine->withTables([](ClientState& s) { return menuTargets(s, 0); });
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0].kind, DisplayTarget::Kind::MenuRow);
@@ -370,8 +363,7 @@ TEST_F(EngineTest, DisconnectInTheMiddleOfAMultiPartObjectAndConnectAgain) {
 // Posted as one word, a connect and a disconnect run in that order: the
 // client ends disconnected.
 TEST_F(EngineTest, ConnectAndDisconnectInOneWordEndDisconnected) {
-  start(device());
-  connect();
+  startConnected();
   engine->postControl(ControlFlag::CONNECT | ControlFlag::DISCONNECT);
   ASSERT_TRUE(tablesReach([](ClientState& s) { return !s.pObjList.exists(); }));
   platform::sleepMs(50);

@@ -64,8 +64,6 @@ TEST_F(EditThroughTheDialog, NumbersShowAndWriteTheirTypesReading) {
   };
   const uint32_t lo = 0x80000000, hi = 0x7FFFFFFF;  // wide limits: the number editor for every type
   const Case cases[] = {
-      {"S8 -128", VT::S8, {0x80}, "-128", nullptr, {0x80}, "-128"},
-      {"S8 -1", VT::S8, {0xFF}, "-1", nullptr, {0xFF}, "-1"},
       {"S8 0", VT::S8, {0x00}, "0", "-128", {0x80}, "-128"},
       {"S8 127", VT::S8, {0x7F}, "127", "-1", {0xFF}, "-1"},
       {"S16 min", VT::S16, {0x80, 0x00}, "-32768", "32767", {0x7F, 0xFF}, "32767"},

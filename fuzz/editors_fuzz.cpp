@@ -87,14 +87,21 @@ void checkPasswordRules(uint16_t allowed, const std::string& text) {
   passwordField(allowed, allowed, static_cast<uint8_t>(allowed));
 }
 
-// Answers the editor as its dialog does when the user confirms what is typed.
+// Answers the editor as its dialog does when the user confirms what is
+// typed, and the password prompt with the entry typed into it.
 class TypingHost : public fuzz::FuzzHost {
  public:
   TypingHost() : FuzzHost(ViewRect{0, 0, 600, 400}) {}
-  std::string typed;
+  std::string typed, entry;
   int32_t row = -1;
   uint32_t days = 0;
   bool opened = false;
+
+  int passwordDialog(const PasswordRequest& request, std::string& answer) override {
+    if (request.title.size() > 65535 || request.label.size() > 65535) fuzz::fault("a prompt text past a text's size");
+    answer = entry;
+    return kDialogOk;
+  }
 
   int runEditor(EditorKind kind, const DialogTemplate& frame, EditorRecord& r) override {
     opened = true;
@@ -289,20 +296,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     void redrawMenu(uint32_t) override {}
     void drawLock(uint32_t) override {}
   } renderer;
-  // The typed entry reaches the prompt through the host's answer.
-  class PromptHost : public fuzz::FuzzHost {
-   public:
-    explicit PromptHost(std::string entry) : FuzzHost(ViewRect{0, 0, 600, 400}), entry_(std::move(entry)) {}
-    int passwordDialog(const PasswordRequest& request, std::string& entry) override {
-      if (request.title.size() > 65535 || request.label.size() > 65535) fuzz::fault("a prompt text past a text's size");
-      entry = entry_;
-      return kDialogOk;
-    }
-
-   private:
-    std::string entry_;
-  } promptHost(line(lines, 3));
-  Display promptDisplay(p, renderer, promptHost);
+  host.entry = line(lines, 3);
+  Display promptDisplay(p, renderer, host);
   promptDisplay.runPasswordPrompt(kPrompt);
 
   releaseTables(s);

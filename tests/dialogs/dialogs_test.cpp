@@ -86,7 +86,6 @@ TEST_F(Dialogs, TemplateBytesAlignEachItem) {
   EXPECT_EQ(c[40], 0);  // padding
   EXPECT_EQ(c[41], 0);
   EXPECT_EQ(c[44], 0x01);
-  EXPECT_EQ(alignUp4(41), 44u);
 }
 
 TEST_F(Dialogs, EditorsByTypeAndRange) {
@@ -256,19 +255,6 @@ TEST(PasswordRules, AllowedCharacterClasses) {
       {0x08, "#", false},   {0x00, "", true},      {0x40, "abc", true},      {0x80, "ABC", true},
   };
   for (const Case& c : cases) EXPECT_EQ(passwordCharsAllowed(c.allowed, c.text), c.ok) << c.allowed << " " << c.text;
-}
-
-TEST(PasswordRules, FieldSetupFromOptions) {
-  PasswordField f = passwordField(0x00, 0x20, 4);
-  EXPECT_FALSE(f.showCancel);
-  EXPECT_TRUE(f.masked);
-  EXPECT_TRUE(f.digitsOnly);
-  EXPECT_EQ(f.maxLength, 4);
-  f = passwordField(0x50, 0x40, 0);
-  EXPECT_TRUE(f.showCancel);
-  EXPECT_FALSE(f.masked);
-  EXPECT_TRUE(f.lowerCase);
-  EXPECT_FALSE(passwordField(0, 0xE0, 0).digitsOnly);
 }
 
 }  // namespace

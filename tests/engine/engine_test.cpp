@@ -85,6 +85,16 @@ class EngineTest : public ::testing::Test {
     engine->postControl(ControlFlag::CONNECT);
     ASSERT_TRUE(host.waitFor("menu 0"));
   }
+  // kDevice connected, on its home menu; then through row 0 to screen 1.
+  void startConnected() {
+    start(device());
+    connect();
+  }
+  void startOnScreenOne() {
+    startConnected();
+    clickUnits(1000, 6144 + 100);
+    ASSERT_TRUE(host.waitFor("screen 1"));
+  }
   uint32_t event(const std::string& name) { return emulator->description().eventNames.at(name); }
   std::vector<uint32_t> eventsSent() {
     return link->withEmulator([](emu::Emulator& e) {
@@ -94,6 +104,17 @@ class EngineTest : public ::testing::Test {
     });
   }
   void clickUnits(uint32_t x, uint32_t y) { engine->setClick(x, y); }
+  // Waits until the client's tables satisfy `test`.
+  template <typename Test>
+  bool tablesReach(Test test) {
+    return waitUntil([&] { return engine->withTables(test); });
+  }
+  bool editsReach(size_t n) {
+    return waitUntil([&] {
+      std::lock_guard<std::mutex> lock(mutex);
+      return edits.size() == n;
+    });
+  }
 
   Protocol p;
   ScriptedHost host;
@@ -107,8 +128,7 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, ConnectRequestsEverythingAndShowsTheHomeScreen) {
   test::LogCapture log;
-  start(device());
-  connect();
+  startConnected();
   EXPECT_EQ(requestTypes, (std::vector<uint16_t>{RequestType::GET_INFO, RequestType::GET_TEXTS,
                                                  RequestType::GET_VARIABLES, RequestType::GET_OBJECTS}));
   engine->withTables([](ClientState& s) {
@@ -117,7 +137,7 @@ TEST_F(EngineTest, ConnectRequestsEverythingAndShowsTheHomeScreen) {
     EXPECT_EQ(s.currentScreen, 0u);
   });
   engine->postControl(ControlFlag::DISCONNECT);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return !s.pObjList.exists(); }));
   engine->shutdown();
   std::vector<std::string> lines;  // the control thread's
   for (const std::string& l : log.lines())
@@ -148,10 +168,7 @@ TEST_F(EngineTest, NoTextsAndNoVariablesAreNotRequested) {
 }
 
 TEST_F(EngineTest, AButtonSendsItsEventShowsItsPressAndLeadsToItsTarget) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);  // row 0: event, then screen 1
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();  // row 0: event, then screen 1
   uint32_t clicked = platform::tickCount();
   clickUnits(10000, 10000);  // button 2
   ASSERT_TRUE(host.waitFor("screen 1 pressed 2"));
@@ -170,43 +187,31 @@ TEST_F(EngineTest, AButtonSendsItsEventShowsItsPressAndLeadsToItsTarget) {
 }
 
 TEST_F(EngineTest, AButtonWithNeitherTargetNorVariableKeepsItsLookUntilTheNextRedraw) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   host.clear();
   clickUnits(40000, 10000);  // button 3
   ASSERT_TRUE(host.waitFor("screen 1 pressed 3"));
-  ASSERT_TRUE(
-      waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(3)->pressed == 0; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.pObjList.find(3)->pressed == 0; }));
   platform::sleepMs(50);
   EXPECT_EQ(host.calls().size(), 1u);      // released without a redraw
   EXPECT_TRUE(eventsSent().size() == 1u);  // only the menu row's event
 }
 
 TEST_F(EngineTest, TextBoxesAndMenuRowsOpenTheirVariablesEditor) {
-  start(device());
-  connect();
+  startConnected();
   clickUnits(1000, 6144 + 9728 + 100);  // row 1 shows variable v
-  ASSERT_TRUE(waitUntil([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return edits.size() == 1;
-  }));
+  ASSERT_TRUE(editsReach(1));
   clickUnits(1000, 6144 + 100);
   ASSERT_TRUE(host.waitFor("screen 1"));
   clickUnits(40000, 40000);  // the text box
-  ASSERT_TRUE(waitUntil([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return edits.size() == 2;
-  }));
+  ASSERT_TRUE(editsReach(2));
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(edits[0], (std::pair<uint32_t, uint32_t>{0, 1}));
   EXPECT_EQ(edits[1], (std::pair<uint32_t, uint32_t>{0, 2}));
 }
 
 TEST_F(EngineTest, MenuRowsPagesGapsAndTheAreaAboveTheRows) {
-  start(device());
-  connect();
+  startConnected();
   engine->postControl(ControlFlag::NEXT_PAGE);
   ASSERT_TRUE(host.waitFor("menu 0 page 1"));
   // Row 3 of page 1 is item 8; the row's event carries clickX.
@@ -227,8 +232,7 @@ TEST_F(EngineTest, MenuRowsPagesGapsAndTheAreaAboveTheRows) {
 }
 
 TEST_F(EngineTest, BackFromAMenuSendsItsLeaveEvent) {
-  start(device());
-  connect();
+  startConnected();
   clickUnits(1000, 6144 + 2 * 9728 + 100);  // row 2 -> menu 8
   ASSERT_TRUE(host.waitFor("menu 8"));
   host.clear();
@@ -242,25 +246,18 @@ TEST_F(EngineTest, BackFromAMenuSendsItsLeaveEvent) {
 }
 
 TEST_F(EngineTest, TwoPressesAtOnceAreHandledLowerIdFirst) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   clickUnits(10000, 40000);  // button 4 (event only)
   ASSERT_TRUE(host.waitFor("screen 1 pressed 4"));
   clickUnits(10000, 10000);  // button 2 (target)
   ASSERT_TRUE(host.waitFor("screen 1 pressed 2 pressed 4"));
   ASSERT_TRUE(host.waitFor("screen 5"));
-  ASSERT_TRUE(
-      waitUntil([&] { return engine->withTables([](ClientState& s) { return s.pObjList.find(4)->pressed == 0; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.pObjList.find(4)->pressed == 0; }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.currentScreen, 5u); });
 }
 
 TEST_F(EngineTest, BackAndAClickPostedTogetherKeepTheirOrder) {
-  start(device());
-  connect();
-  clickUnits(1000, 6144 + 100);
-  ASSERT_TRUE(host.waitFor("screen 1"));
+  startOnScreenOne();
   host.clear();
   // BACK to the menu, then at once a click where the menu's first row is
   // (and where screen 1 has a button with an event).
@@ -282,14 +279,14 @@ TEST_F(EngineTest, ClicksArriveAsViewUnitsOfTheViewAsItIsNow) {
   ASSERT_TRUE(waitUntil([&] { return host.count("menu 0 page 0") == drawn + 1; }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.viewRect, (ViewRect{0, 0, 800, 600})); });
   engine->postClick(400, 300);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.clickX == 32767; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.clickX == 32767; }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.clickY, 32767u); });
   engine->postResize({0, 0, 0, 600});  // an area with no room: nothing changes
   engine->postControl(ControlFlag::DISCONNECT);
   engine->postResize({0, 0, 100, 100});  // between connections: the next connect measures
   host.rect = {0, 0, 300, 340};
   engine->postControl(ControlFlag::CONNECT);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.viewRect.right == 300; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.viewRect.right == 300; }));
   engine->withTables([](ClientState& s) { EXPECT_EQ(s.viewRect.bottom, 340); });
 }
 
@@ -297,8 +294,7 @@ TEST_F(EngineTest, ClicksArriveAsViewUnitsOfTheViewAsItIsNow) {
 // (not a button without event or target), the menu's rows of the current
 // page; a press at a target's centre is a click there.
 TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
-  start(device());
-  connect();
+  startConnected();
   auto rows = engine->withTables([](ClientState& s) { return menuTargets(s, 0); });
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0].kind, DisplayTarget::Kind::MenuRow);
@@ -307,8 +303,7 @@ TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
   clickUnits(rx, ry);
   ASSERT_TRUE(waitUntil([&] { return eventsSent() == std::vector<uint32_t>{event("row3")}; }));
   engine->postControl(ControlFlag::NEXT_PAGE);
-  ASSERT_TRUE(
-      waitUntil([&] { return engine->withTables([](ClientState& s) { return menuTargets(s, 0).size() == 3; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return menuTargets(s, 0).size() == 3; }));
 
   auto targets = engine->withTables([](ClientState& s) { return screenTargets(s, 1); });
   ASSERT_EQ(targets.size(), 4u);  // buttons 2 and 4, the text box showing v, the gauge
@@ -317,7 +312,7 @@ TEST_F(EngineTest, TargetsAreWhatReactsAndAPressAtTheirCentreSendsTheirEvent) {
   EXPECT_EQ(targets[2], (DisplayTarget{DisplayTarget::Kind::Button, 30000, 30000, 20000, 20000, "Sub"}));
   EXPECT_EQ(targets[3].y, 52000u);
   engine->postControl(ControlFlag::PREV_PAGE);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.menuPage == 0; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.menuPage == 0; }));
   clickUnits(rows[0].x + 10, rows[0].y + 10);  // to screen 1
   ASSERT_TRUE(host.waitFor("screen 1"));
   for (const DisplayTarget& t : {targets[1], targets[3]}) {
@@ -360,20 +355,17 @@ TEST_F(EngineTest, DisconnectInTheMiddleOfAMultiPartObjectAndConnectAgain) {
   platform::sleepMs(100);
   engine->postControl(ControlFlag::CONNECT);
   ASSERT_TRUE(link->waitIdle(20000));
-  ASSERT_TRUE(waitUntil([&] {
-    return engine->withTables([](ClientState& s) {
-      return s.displayReady && objectType(s, 30) == static_cast<int32_t>(ObjectType::JpegPicture);
-    });
+  ASSERT_TRUE(tablesReach([](ClientState& s) {
+    return s.displayReady && objectType(s, 30) == static_cast<int32_t>(ObjectType::JpegPicture);
   }));
 }
 
 // Posted as one word, a connect and a disconnect run in that order: the
 // client ends disconnected.
 TEST_F(EngineTest, ConnectAndDisconnectInOneWordEndDisconnected) {
-  start(device());
-  connect();
+  startConnected();
   engine->postControl(ControlFlag::CONNECT | ControlFlag::DISCONNECT);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return !s.pObjList.exists(); }));
   platform::sleepMs(50);
   engine->withTables([](ClientState& s) { EXPECT_FALSE(s.pObjList.exists()); });
 }
@@ -402,7 +394,7 @@ TEST_F(EngineTest, DialogsOfAnEndedConnectionCloseAsCancelled) {
   ASSERT_TRUE(host.waitFor("popup 1"));
   engine->postControl(ControlFlag::DISCONNECT);
   ASSERT_TRUE(waitUntil([&] { return log.text().find("REDO POPUP: Dialog cancelled") != std::string::npos; }));
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return !s.pObjList.exists(); }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return !s.pObjList.exists(); }));
   // The next connection's dialogs open again.
   host.answer({kDialogCancel, "", -1});
   engine->postControl(ControlFlag::CONNECT);
@@ -427,7 +419,7 @@ TEST_F(EngineTest, AResumedConnectionReturnsToTheDisplayTheUserWasOn) {
     EXPECT_EQ(s.backDepth, 1u);
   });
   engine->postControl(ControlFlag::BACK);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.currentScreen == 0; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.currentScreen == 0; }));
 
   engine->postDisconnect(true);
   engine->postConnect({"B", true});
@@ -439,7 +431,7 @@ TEST_F(EngineTest, AResumedConnectionReturnsToTheDisplayTheUserWasOn) {
 
   // Object 8 comes back as a screen: not the menu the user left.
   clickUnits(1000, 6144 + 2 * 9728 + 100);
-  ASSERT_TRUE(waitUntil([&] { return engine->withTables([](ClientState& s) { return s.currentScreen == 8; }); }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.currentScreen == 8; }));
   engine->postDisconnect(true);
   link->stop();
   std::string changed = kDevice;
@@ -503,9 +495,7 @@ TEST_F(EngineTest, TwoHundredConnectAndDisconnectCycles) {
     engine->postControl(ControlFlag::DISCONNECT);
   }
   engine->postControl(ControlFlag::CONNECT);
-  ASSERT_TRUE(waitUntil([&] {
-    return engine->withTables([](ClientState& s) { return s.displayReady && objectType(s, 8) == ObjectType::Menu; });
-  }));
+  ASSERT_TRUE(tablesReach([](ClientState& s) { return s.displayReady && objectType(s, 8) == ObjectType::Menu; }));
   EXPECT_EQ(host.count("error: Cannot connect to the OKT service"), 0u);
 }
 

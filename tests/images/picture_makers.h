@@ -145,7 +145,7 @@ struct GifOptions {
   bool interlaced = false;
 };
 
-inline std::vector<uint8_t> makeGif(const GifOptions& o, std::vector<uint8_t>* indices = nullptr) {
+inline std::vector<uint8_t> makeGif(const GifOptions& o) {
   struct Sink {
     static int write(GifFileType* gif, const GifByteType* bytes, int n) {
       auto* out = static_cast<std::vector<uint8_t>*>(gif->UserData);
@@ -179,7 +179,6 @@ inline std::vector<uint8_t> makeGif(const GifOptions& o, std::vector<uint8_t>* i
   }
   EGifCloseFile(gif, &error);
   GifFreeMapObject(map);
-  if (indices) *indices = all;
   return out;
 }
 

@@ -25,15 +25,10 @@ TEST_F(Bodies, Screen) {
   w.u24(6).u16(0xFFFF).u16(0).u16(0x8000).u16(9);
   auto* b = store<ScreenBody>(1, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->background, 0x112233u);
-  ASSERT_EQ(b->childCount, 2u);
-  EXPECT_EQ(b->children[0].objectId, 5u);
-  EXPECT_EQ(b->children[0].height, 4);
-  EXPECT_EQ(b->children[1].x, 0xFFFF);
-  EXPECT_EQ(b->children[1].width, 0x8000);
+  EXPECT_EQ(*b, (ScreenBody{0x112233, 2, {{5, 1, 2, 3, 4}, {6, 0xFFFF, 0, 0x8000, 9}}}));
   auto* empty = store<ScreenBody>(2, WireWriter().u16(ObjectType::Screen).u16(0).u24(7).take());
   ASSERT_NE(empty, nullptr);
-  EXPECT_TRUE(empty->children.empty());
+  EXPECT_EQ(*empty, (ScreenBody{7, 0, {}}));
 }
 
 TEST_F(Bodies, Button) {
@@ -43,14 +38,8 @@ TEST_F(Bodies, Button) {
   w.u24(10).u24(0xFF1000).u24(0x123456).u24(3);
   auto* b = store<ButtonBody>(3, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->style, 2);
-  EXPECT_EQ(b->fontHeight, 24);
-  EXPECT_EQ(b->fillColour, 0x010101u);
-  EXPECT_EQ(b->pressedFrameColour, 0x060606u);
-  EXPECT_EQ(b->textId, 10u);
-  EXPECT_EQ(b->iconId, 0xFF1000u);
-  EXPECT_EQ(b->pressEvent, 0x123456u);
-  EXPECT_EQ(b->targetScreen, 3u);
+  EXPECT_EQ(*b,
+            (ButtonBody{2, 24, 0x010101, 0x020202, 0x030303, 0x040404, 0x050505, 0x060606, 10, 0xFF1000, 0x123456, 3}));
 }
 
 TEST_F(Bodies, MenuItemsByKindAndFlags) {
@@ -63,21 +52,13 @@ TEST_F(Bodies, MenuItemsByKindAndFlags) {
   w.u8(0).u8(0x20).text(longLabel);
   auto* b = store<MenuBody>(4, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->iconId, 0xFF1400u);
-  EXPECT_EQ(b->titleText, 1u);
-  EXPECT_EQ(b->enterEvent, 2u);
-  EXPECT_EQ(b->leaveEvent, 3u);
-  ASSERT_EQ(b->items.size(), 4u);
-  EXPECT_EQ(b->items[0].kind, 1);
-  EXPECT_EQ(b->items[0].textId, 0xFFFFFFFFu);
-  EXPECT_EQ(b->items[1].textId, 7u);
-  EXPECT_EQ(b->items[1].label, "Own label");
-  EXPECT_EQ(b->items[1].iconId, 0xFFFFFFFFu);
-  EXPECT_EQ(b->items[2].iconId, 0xFF1001u);
-  EXPECT_EQ(b->items[2].event, 11u);
-  EXPECT_EQ(b->items[2].targetScreen, 12u);
-  EXPECT_EQ(b->items[2].variableId, 13u);
-  EXPECT_EQ(b->items[3].label, std::string(253, 'L'));
+  // Fields a row's flags leave out keep "none".
+  const std::vector<MenuItem> items = {
+      {.kind = 1, .label = ""},
+      {.flags = 0x21, .textId = 7, .label = "Own label"},
+      {.flags = 0x1E, .iconId = 0xFF1001, .event = 11, .targetScreen = 12, .variableId = 13, .label = ""},
+      {.flags = 0x20, .label = std::string(253, 'L')}};
+  EXPECT_EQ(*b, (MenuBody{4, 0xFF1400, 1, 2, 3, items}));
 }
 
 TEST_F(Bodies, LongMenuLabelIsCutAndTheNextItemStartsAfter254Bytes) {
@@ -101,23 +82,14 @@ TEST_F(Bodies, Polyline) {
   w.u8(0);
   auto* b = store<PolylineBody>(6, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->colour, 0xFF0000u);
-  EXPECT_EQ(b->lineStyle, 2);
-  EXPECT_EQ(b->lineWidth, 3);
-  EXPECT_EQ(b->points, (std::vector<uint16_t>{2, 1, 2, 3, 4, 1, 5, 6, 0}));
+  EXPECT_EQ(*b, (PolylineBody{0xFF0000, 2, 3, {2, 1, 2, 3, 4, 1, 5, 6, 0}}));
 }
 
 TEST_F(Bodies, TextBox) {
   auto* b = store<TextBoxBody>(
       7, WireWriter().u16(ObjectType::TextBox).u16(1).u8(9).u16(9).u16(22).u24(1).u24(2).u24(3).u24(4).u24(5).take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->frameless, 1);
-  EXPECT_EQ(b->fontHeight, 22);
-  EXPECT_EQ(b->fillColour, 1u);
-  EXPECT_EQ(b->textColour, 2u);
-  EXPECT_EQ(b->frameColour, 3u);
-  EXPECT_EQ(b->textId, 4u);
-  EXPECT_EQ(b->variableId, 5u);
+  EXPECT_EQ(*b, (TextBoxBody{1, 22, 1, 2, 3, 4, 5}));
 }
 
 TEST_F(Bodies, BlobTypesKeepPayloadAndTwoZeros) {
@@ -139,18 +111,8 @@ TEST_F(Bodies, Gauge) {
   w.u16(3000).u16(33000).u16(10).u16(200).u24(6).u24(0x77);
   auto* b = store<GaugeBody>(30, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->flags, 0x38);
-  EXPECT_EQ(b->needleStyle, 2);
-  EXPECT_EQ(b->bandStart, 100);
-  EXPECT_EQ(b->tickInnerRadius, 800);
-  EXPECT_EQ(b->faceColour, 1u);
-  EXPECT_EQ(b->tickColour, 5u);
-  EXPECT_EQ(b->tickStart, 3000);
-  EXPECT_EQ(b->tickEnd, 33000);
-  EXPECT_EQ(b->tickCount, 10);
-  EXPECT_EQ(b->tickWidth, 200);
-  EXPECT_EQ(b->variableId, 6u);
-  EXPECT_EQ(b->pressEvent, 0x77u);
+  EXPECT_EQ(*b,
+            (GaugeBody{0x38, 2, 100, 200, 300, 400, 500, 600, 700, 800, 1, 2, 3, 4, 5, 3000, 33000, 10, 200, 6, 0x77}));
 }
 
 TEST_F(Bodies, PasswordPrompt) {
@@ -160,13 +122,7 @@ TEST_F(Bodies, PasswordPrompt) {
   w.u8(4).u8('1').u8('2').u8('3').u8('4');
   auto* b = store<PasswordPromptBody>(31, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->options, 0x58);
-  EXPECT_EQ(b->allowedChars, 0xE0);
-  EXPECT_EQ(b->maxLength, 4);
-  EXPECT_EQ(b->titleText, 1u);
-  EXPECT_EQ(b->errorScreen, 8u);
-  EXPECT_EQ(b->passwordLength, 4);
-  EXPECT_EQ(b->password, "1234");
+  EXPECT_EQ(*b, (PasswordPromptBody{0x58, 0xE0, 4, 1, 2, 3, 4, 5, 6, 7, 8, 4, "1234"}));
 }
 
 TEST_F(Bodies, Popup) {
@@ -176,11 +132,7 @@ TEST_F(Bodies, Popup) {
   w.u24(6).u24(0xFFFFFF).u24(0xFFFFFF);
   auto* b = store<PopupBody>(32, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->iconId, 0xFF1002u);
-  ASSERT_EQ(b->buttons.size(), 2u);
-  EXPECT_EQ(b->buttons[0].labelText, 3u);
-  EXPECT_EQ(b->buttons[0].targetScreen, 5u);
-  EXPECT_EQ(b->buttons[1].event, 0xFFFFFFu);
+  EXPECT_EQ(*b, (PopupBody{1, 2, 0xFF1002, 2, {{3, 4, 5}, {6, 0xFFFFFF, 0xFFFFFF}}}));
 }
 
 TEST_F(Bodies, LockObject) {
@@ -189,12 +141,7 @@ TEST_F(Bodies, LockObject) {
   for (uint32_t v = 1; v <= 9; ++v) w.u24(v);
   auto* b = store<LockObjectBody>(33, w.take());
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->animation, 2);
-  EXPECT_EQ(b->lockFlags, 0x80);
-  EXPECT_EQ(b->timeoutSeconds, 30);
-  EXPECT_EQ(b->messageText, 1u);
-  EXPECT_EQ(b->releaseScreen, 8u);
-  EXPECT_EQ(b->enterEvent, 9u);
+  EXPECT_EQ(*b, (LockObjectBody{2, 0x80, 30, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 TEST_F(Bodies, CanvasProgramIsCopiedUpToItsEnd) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "protocol/encoder.h"
 #include "support/log_capture.h"
 #include "support/messages.h"
 
@@ -12,12 +13,8 @@ using test::decode;
 using test::message;
 using test::partMessage;
 
-std::vector<uint8_t> buttonBody(uint32_t textId = 0xFFFFFF) {
-  WireWriter w;
-  w.u16(ObjectType::Button).u16(1).u8(0).u16(0).u16(18);
-  for (int i = 0; i < 6; ++i) w.u24(0x102030 + i);
-  w.u24(textId).u24(0xFFFFFF).u24(40).u24(0xFFFFFF);
-  return w.take();
+std::vector<uint8_t> buttonBody() {
+  return encodeObjectBody(ObjectType::Button, ButtonBody{1, 18, 1, 2, 3, 4, 5, 6, 0xFFFFFF, 0xFFFFFF, 40, 0xFFFFFF});
 }
 
 std::vector<uint8_t> textBoxBody(uint32_t variableId) {
@@ -92,11 +89,10 @@ TEST_F(Decoder, TextPartsGrowTheTextInAnyOrder) {
 }
 
 TEST_F(Decoder, ObjectPartsAssembleAndOnlyTheLastDecodes) {
-  auto body = test::variableBody(0, {});  // placeholder, replaced below
   WireWriter blob;
   blob.u16(ObjectType::DataBlock).u16(132);
   for (int i = 0; i < 132; ++i) blob.u8(i);
-  body = blob.take();  // 136 bytes
+  auto body = blob.take();  // 136 bytes
   std::vector<uint8_t> tail(body.begin() + 100, body.end());
   std::vector<uint8_t> head(body.begin(), body.begin() + 100);
 

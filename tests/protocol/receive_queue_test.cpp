@@ -21,16 +21,19 @@ uint32_t numberOf(const uint8_t* m) { return (uint32_t{m[0]} << 8) | m[1]; }
 
 }  // namespace
 
-TEST(ReceiveQueue, AcceptsUpTo200BytesAndRefusesMore) {
-  ReceiveQueue q;
-  initQueue(q);
+TEST(QueueNotification, AcceptsUpTo200BytesAndRefusesMoreWithoutPosting) {
+  Protocol p;
+  initQueue(p.queue);
+  int posts = 0;
+  p.hooks.postData = [&] { ++posts; };
   std::vector<uint8_t> m200(200, 1), m201(201, 2);
-  EXPECT_EQ(pushMessage(q, m200.data(), m200.size()), 0);
-  EXPECT_EQ(pushMessage(q, m201.data(), m201.size()), 1);
-  EXPECT_EQ(q.count, 1u);
+  EXPECT_EQ(queueNotification(p, m200.data(), m200.size()), 0);
+  EXPECT_EQ(queueNotification(p, m201.data(), m201.size()), 1);
+  EXPECT_EQ(posts, 1);
+  EXPECT_EQ(p.queue.count, 1u);
   uint8_t out[256];
-  EXPECT_EQ(popMessage(q, out, sizeof out), 200);
-  EXPECT_EQ(popMessage(q, out, sizeof out), -1);
+  EXPECT_EQ(popMessage(p.queue, out, sizeof out), 200);
+  EXPECT_EQ(popMessage(p.queue, out, sizeof out), -1);
 }
 
 TEST(ReceiveQueue, KeepsOrderAcrossTheEndOfTheRing) {
@@ -101,16 +104,6 @@ TEST(QueueNotification, FullQueueDropsAfterItsWaitAndKeepsWhatIsStored) {
     ASSERT_EQ(popMessage(p.queue, out, sizeof out), 8);
     EXPECT_EQ(numberOf(out), i);
   }
-}
-
-TEST(QueueNotification, RefusesOversizedNotificationWithoutPosting) {
-  Protocol p;
-  initQueue(p.queue);
-  int posts = 0;
-  p.hooks.postData = [&] { ++posts; };
-  std::vector<uint8_t> m(201, 0);
-  EXPECT_EQ(queueNotification(p, m.data(), m.size()), 1);
-  EXPECT_EQ(posts, 0);
 }
 
 TEST(QueueNotification, FloodWithConcurrentConsumerLosesNothingAndKeepsOrder) {

@@ -142,6 +142,9 @@ TEST(HostileInput, InfoAfterAllocationDoesNotWidenTheTables) {
   EXPECT_EQ(decode(p, test::textMessage(500, "x")), 1);
   EXPECT_EQ(decode(p, test::partMessage(MessageType::TEXT_PART, 500, 0, {'x'})), 1);
   EXPECT_EQ(objectType(p.state, 500), -1);
+  EXPECT_EQ(objectTypeInRange(p.state, 500), -1);
+  decode(p, test::infoMessage(2, 2, 2));
+  EXPECT_EQ(objectTypeInRange(p.state, 3), -1);
 }
 
 }  // namespace

@@ -121,7 +121,21 @@ TEST(ObjectTables, LookupsWithoutTablesFindNothing) {
   EXPECT_EQ(objectBody(p.state, 0), nullptr);
   EXPECT_EQ(textOf(p.state, 0), nullptr);
   EXPECT_EQ(variableEntry(p.state, 0), nullptr);
+  EXPECT_EQ(createBody(p.state, 0, ObjectType::Button), nullptr);
   EXPECT_FALSE(objectOnScreen(p.state, 1, 0));
+}
+
+TEST(ObjectTables, CreateBodyReplacesAndTypesTheEntry) {
+  Protocol p;
+  test::openTables(p, 4, 0, 0);
+  ObjectBody* b = createBody(p.state, 2, ObjectType::TextBox);
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(std::holds_alternative<TextBoxBody>(*b));
+  EXPECT_EQ(p.state.pObjList.find(2)->type, ObjectType::TextBox);
+  // The body exists but the object is not loaded until a body is decoded.
+  EXPECT_EQ(objectType(p.state, 2), -1);
+  EXPECT_EQ(createBody(p.state, 2, 4), nullptr);  // no body record for type 4
+  EXPECT_EQ(createBody(p.state, 4, ObjectType::Button), nullptr);
 }
 
 }  // namespace

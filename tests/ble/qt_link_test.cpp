@@ -223,6 +223,7 @@ TEST_P(QtBleFailures, EndTheSequenceWhereTheyHappen) {
   EXPECT_NE(said.find(GetParam().said), std::string::npos) << said;
   if (GetParam().result) {
     EXPECT_EQ(report(1000), "Cannot connect!!");
+    EXPECT_EQ(link->linkIsReady(), 0);
   }
 }
 
@@ -242,18 +243,24 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"ManufacturerReadFails", {"--fail", "ReadValue:00002a29"}, 0, kWhole, "Manufacturer: \n"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
-TEST_F(QtBle, APeerThatGoesAwayIsNoticedAndNotWrittenTo) {
+TEST_F(QtBle, APeerThatGoesAwayIsNoticedOnceAndNotWrittenTo) {
   start({"--known"});
   std::atomic<int> gone{0};
-  link->onLinkLost = [&](uint64_t, const std::string&) { ++gone; };
+  std::string why;
+  link->onLinkLost = [&](uint64_t, const std::string& reason) {
+    why = reason;
+    ++gone;
+  };
   ASSERT_EQ(link->linkConnect(), 0);
   ASSERT_TRUE(bus->control("DropLink"));
   EXPECT_TRUE(waitUntil([&] { return gone.load() == 1; }));
+  EXPECT_EQ(why, Link::kPeerLeft);
   EXPECT_EQ(link->linkIsReady(), 0);
   test::LogCapture log;
   const uint8_t getInfo[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
   EXPECT_EQ(link->linkSend(getInfo, sizeof getInfo), 1);
   EXPECT_EQ(log.text(), "");
+  EXPECT_EQ(gone.load(), 1);
 }
 
 TEST_F(QtBle, AFailedWriteIsReported) {

@@ -192,26 +192,6 @@ TEST_F(Lifecycle, AnAbsentDeviceIsTriedWithBackoffUntilTheUserStops) {
                                    reconnectDelaySeconds(60)}));
 }
 
-// A call the stack never answers: the link is dead at the wait's end, is
-// closed, and the reconnection follows.
-TEST_F(Lifecycle, AnUnansweredCallEndsTheLinkAndReconnects) {
-  test::LogCapture log;
-  connect();
-  nextPage();
-  link->waitMs = 200;
-  config("handler-delay-ms", "3000");
-  engine->setClick(1000, row(5));  // the row's event is written: no answer
-  ASSERT_TRUE(status().waitFor(ConnectionPhase::Lost, 5000));
-  EXPECT_EQ(status().current().reason, Link::kNoAnswer);
-  config("handler-delay-ms", "0");
-  ASSERT_TRUE(status().waitFor(ConnectionPhase::Connected, 20000));
-  // Nothing was handed to the library between the unanswered write and the close.
-  std::string text = log.text();
-  size_t lost = text.find("Connection: Lost");
-  size_t next = text.find("[LNK] Sending", lost);
-  EXPECT_GT(next, text.find("Connection: Reconnecting", lost));
-}
-
 TEST_F(Lifecycle, TheWorkersStatusTextsAndUnknownMessages) {
   std::vector<std::string> texts;
   std::string box;
@@ -244,14 +224,15 @@ struct QuitCase {
 
 class QuitIn : public Lifecycle, public ::testing::WithParamInterface<QuitCase> {
  public:
-  // Goes to the pop-ups menu (page 2, row 0) and presses a row that opens one.
-  void openPopup() {
+  // Goes to the menu of row `menuRow` on page 2 and presses its row
+  // `itemRow`, which opens the dialog `dialog`; the dialog stays open.
+  void openDialog(uint32_t menuRow, uint32_t itemRow, const std::string& dialog) {
     connect();
     host.answer(ScriptedHost::held());
     nextPage();
-    click(1000, row(0));
-    engine->setClick(1000, row(1));
-    ASSERT_TRUE(host.waitFor("popup"));
+    click(1000, row(menuRow));
+    engine->setClick(1000, row(itemRow));
+    ASSERT_TRUE(host.waitFor(dialog));
   }
   // Stops the connect sequence at the step that shows `step` (a call to the
   // library that is never answered).
@@ -306,16 +287,9 @@ INSTANTIATE_TEST_SUITE_P(
                    t.queue.postAppMessage(AppMessageType::CONNECT);
                    ASSERT_TRUE(t.host.waitFor("error: Cannot connect to the OKT service", 5000));
                  }},
-        QuitCase{"WithAPopupOpen", [](Lifecycle& t) { static_cast<QuitIn&>(t).openPopup(); }},
-        QuitCase{"WithAnEditorOpen",
-                 [](Lifecycle& t) {
-                   t.connect();
-                   t.host.answer(ScriptedHost::held());
-                   t.nextPage();
-                   t.click(1000, Lifecycle::row(3));             // settings
-                   t.engine->setClick(1000, Lifecycle::row(1));  // the volume's editor
-                   ASSERT_TRUE(t.host.waitFor("editor"));
-                 }},
+        QuitCase{"WithAPopupOpen", [](Lifecycle& t) { static_cast<QuitIn&>(t).openDialog(0, 1, "popup"); }},
+        // Settings, the volume's editor.
+        QuitCase{"WithAnEditorOpen", [](Lifecycle& t) { static_cast<QuitIn&>(t).openDialog(3, 1, "editor"); }},
         QuitCase{"WithAWritePending",
                  [](Lifecycle& t) {
                    t.connect();

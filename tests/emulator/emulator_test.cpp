@@ -76,27 +76,6 @@ TEST(Emulator, EveryElementOfTheDemoArrivesAsDescribed) {
   }
 }
 
-TEST(Emulator, NotificationsAreNumberedAndNeverTooLong) {
-  emu::Emulator e(demoWithLargeElements());
-  for (uint16_t type :
-       {RequestType::GET_INFO, RequestType::GET_TEXTS, RequestType::GET_VARIABLES, RequestType::GET_OBJECTS}) {
-    auto r = WireWriter().u16(type).u32(1).u24(0).u16(0).u24(0xFFFFFF).u16(0).take();
-    e.handleRequest(r.data(), r.size(), 0);
-  }
-  uint32_t expected = 1;
-  size_t parts = 0;
-  for (const auto& m : e.takeNotifications()) {
-    ASSERT_LE(m.size(), kMaxMessageBytes);
-    uint32_t sequence = 0;
-    getU32(m.data() + 2, &sequence);
-    EXPECT_EQ(sequence, expected++);
-    uint16_t type = 0;
-    getU16(m.data(), &type);
-    parts += type >= MessageType::TEXT_PART;
-  }
-  EXPECT_GT(parts, 25u);  // the pictures, the long text and the long value
-}
-
 TEST(Emulator, WritesAreAssembledFromChunksAndEchoed) {
   InProcessClient c(demo());
   ASSERT_TRUE(c.connect());

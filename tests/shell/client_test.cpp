@@ -161,7 +161,17 @@ class OktClient : public ::testing::Test {
   Driver d;
 };
 
-TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
+// --record: the session goes to a capture from the start, named as the scan
+// showed the device; File → Stop recording ends it, and the menu offers
+// Record session… again.
+TEST_F(OktClient, ConnectRecordClickGoBackEditAValueDisconnectAndQuit) {
+  QTemporaryDir dir;
+  std::string path = dir.filePath("session.btsnoop").toStdString();
+  d.add([] { return mainWindow() != nullptr; },
+        [] {
+          EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
+          EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
+        });
   chooseTheDemo(d);
   // The connecting dialog closes itself after "System READY"; the home menu is drawn.
   d.add([] { return showsConnected() && !mainWindow()->display()->frame().isNull(); },
@@ -175,7 +185,13 @@ TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos &&
                mainWindow()->backButton()->isEnabled();
       },
-      [] { mainWindow()->backButton()->click(); });
+      [] {
+        mainWindow()->stopRecordingAction()->trigger();
+        EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
+        EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
+        EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
+        mainWindow()->backButton()->click();
+      });
   // A value edit: page 2, "Settings", the speed row opens its number editor.
   d.add(
       [&] {
@@ -215,15 +231,29 @@ TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         EXPECT_TRUE(error.startsWith("Cannot write")) << error.toStdString();
         w->close();  // the close box: quit
       });
-  int rc = runDriven(d, log);
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(d.done(), 11u);  // every step ran
+  ClientOptions options;
+  options.recordFile = path;
+  EXPECT_EQ(runDriven(d, log, options), 0);
+  EXPECT_EQ(d.done(), 12u);  // every step ran
   std::string text = log.text();
   EXPECT_NE(text.find("VORNA Configurator  Application"), std::string::npos);
   EXPECT_NE(text.find("WARBLE 1.2.0-okt-emulator!"), std::string::npos);
   EXPECT_NE(text.find("System READY"), std::string::npos);
   EXPECT_NE(text.find("REDO Ctrl: task finished"), std::string::npos);
   EXPECT_EQ(text.find("Connection: Reconnecting"), std::string::npos);  // the user's Disconnect is final
+  EXPECT_NE(text.find("Recording to " + path), std::string::npos);
+  EXPECT_NE(text.find("Recording stopped: " + path), std::string::npos);
+  capture::Capture c;
+  std::string error;
+  ASSERT_TRUE(capture::readCapture(path, c, error)) << error;
+  EXPECT_EQ(c.name, "OKT Demo");
+  size_t writes = 0, notifications = 0;
+  for (const capture::AttEvent& e : c.events) {
+    writes += e.opcode == capture::ATT_WRITE_REQUEST && e.handle == capture::kHandleRequest;
+    notifications += e.opcode == capture::ATT_NOTIFICATION;
+  }
+  EXPECT_GE(writes, 4u);  // GET_INFO and the three GETs at least
+  EXPECT_GT(notifications, 100u);
 }
 
 // A picture of a window as the user sees it: on an X server (Xvfb) what the
@@ -297,46 +327,6 @@ TEST_F(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->close(); });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 7u);  // the order of the connection's phases: the lifecycle tests
-}
-
-// --record: the session goes to a capture from the start, named as the scan
-// showed the device; File → Stop recording ends it, and the menu offers
-// Record session… again.
-TEST_F(OktClient, RecordsTheSessionUntilStopped) {
-  QTemporaryDir dir;
-  std::string path = dir.filePath("session.btsnoop").toStdString();
-  d.add([] { return mainWindow() != nullptr; },
-        [] {
-          EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
-          EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
-        });
-  chooseTheDemo(d);
-  d.add(showsConnected, [] { clickRow(0); });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; },
-        [] {
-          mainWindow()->stopRecordingAction()->trigger();
-          EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
-          EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
-          EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
-          mainWindow()->close();
-        });
-  ClientOptions options;
-  options.recordFile = path;
-  EXPECT_EQ(runDriven(d, log, options), 0);
-  EXPECT_EQ(d.done(), 6u);
-  EXPECT_NE(log.text().find("Recording to " + path), std::string::npos);
-  EXPECT_NE(log.text().find("Recording stopped: " + path), std::string::npos);
-  capture::Capture c;
-  std::string error;
-  ASSERT_TRUE(capture::readCapture(path, c, error)) << error;
-  EXPECT_EQ(c.name, "OKT Demo");
-  size_t writes = 0, notifications = 0;
-  for (const capture::AttEvent& e : c.events) {
-    writes += e.opcode == capture::ATT_WRITE_REQUEST && e.handle == capture::kHandleRequest;
-    notifications += e.opcode == capture::ATT_NOTIFICATION;
-  }
-  EXPECT_GE(writes, 4u);  // GET_INFO and the three GETs at least
-  EXPECT_GT(notifications, 100u);
 }
 
 // The SEND_EVENT requests the client wrote since `from`: event and source

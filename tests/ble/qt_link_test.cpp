@@ -178,6 +178,7 @@ TEST_F(QtBle, TheConnectSequenceRunsOverBlueZNotificationsCarryTheAnswersAndItRe
   EXPECT_EQ(values(), (std::vector<int>{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
   EXPECT_EQ(report(500), "Firmware Revision: 1.01");
   EXPECT_EQ(report(800), "Manufacturer: OKT Desktop Client project");
+  EXPECT_EQ(report(1000), "System READY");
   // The read of the data characteristic came back as a change of its value
   // too; that is not a notification.
   EXPECT_TRUE(queueIsEmpty(p.queue));

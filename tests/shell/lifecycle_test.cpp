@@ -201,7 +201,9 @@ TEST_F(Lifecycle, AfterTheUsersDisconnectNothingReconnects) {
 }
 
 // Quitting ends everything at once in every state of the connection: nothing
-// waits for the user or the device.
+// waits for the device. (Idle, scanning, the first call unanswered, and the
+// error box and dialogs the user leaves open are the client tests': they
+// quit the whole program with Qt's own dialogs open.)
 struct QuitCase {
   const char* name;
   std::function<void(Lifecycle&)> reach;
@@ -209,16 +211,6 @@ struct QuitCase {
 
 class QuitIn : public Lifecycle, public ::testing::WithParamInterface<QuitCase> {
  public:
-  // Goes to the menu of row `menuRow` on page 2 and presses its row
-  // `itemRow`, which opens the dialog `dialog`; the dialog stays open.
-  void openDialog(uint32_t menuRow, uint32_t itemRow, const std::string& dialog) {
-    connect();
-    host.answer(ScriptedHost::held());
-    nextPage();
-    click(1000, row(menuRow));
-    engine->setClick(1000, row(itemRow));
-    ASSERT_TRUE(host.waitFor(dialog));
-  }
   // Stops the connect sequence at the step that shows `step` (a call to the
   // library that is never answered).
   void hangAt(const std::string& step) {
@@ -241,13 +233,6 @@ TEST_P(QuitIn, EndsAtOnce) {
 INSTANTIATE_TEST_SUITE_P(
     States, QuitIn,
     ::testing::Values(
-        QuitCase{"Idle", [](Lifecycle&) {}},
-        QuitCase{"Scanning",
-                 [](Lifecycle& t) {
-                   t.queue.postAppMessage(AppMessageType::SCAN);
-                   ASSERT_TRUE(t.status().waitFor(ConnectionPhase::Scanning, 5000));
-                 }},
-        QuitCase{"OpeningGatt", [](Lifecycle& t) { static_cast<QuitIn&>(t).hangAt("Opening GATT"); }},
         QuitCase{"ReadingTheDataCharacteristic", [](Lifecycle& t) { static_cast<QuitIn&>(t).hangAt("Connected OK"); }},
         QuitCase{"Subscribing", [](Lifecycle& t) { static_cast<QuitIn&>(t).hangAt("OKT service found"); }},
         QuitCase{"ReadingDeviceInformation", [](Lifecycle& t) { static_cast<QuitIn&>(t).hangAt("Model Number"); }},
@@ -265,16 +250,6 @@ INSTANTIATE_TEST_SUITE_P(
                    ASSERT_TRUE(
                        t.waitUntil([&] { return log.text().find("Connect to OKT Server") != std::string::npos; }));
                  }},
-        QuitCase{"ShowingTheErrorBox",
-                 [](Lifecycle& t) {
-                   t.config("ignore-requests", "1");
-                   t.host.holdErrorBoxes = true;
-                   t.queue.postAppMessage(AppMessageType::CONNECT);
-                   ASSERT_TRUE(t.host.waitFor("error: Cannot connect to the OKT service", 5000));
-                 }},
-        QuitCase{"WithAPopupOpen", [](Lifecycle& t) { static_cast<QuitIn&>(t).openDialog(0, 1, "popup"); }},
-        // Settings, the volume's editor.
-        QuitCase{"WithAnEditorOpen", [](Lifecycle& t) { static_cast<QuitIn&>(t).openDialog(3, 1, "editor"); }},
         QuitCase{"WithAWritePending",
                  [](Lifecycle& t) {
                    t.connect();

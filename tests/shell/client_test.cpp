@@ -161,8 +161,9 @@ class OktClient : public ::testing::Test {
   Driver d;
 };
 
-// --record: the session goes to a capture from the start, named as the scan
-// showed the device; File → Stop recording ends it, and the menu offers
+// The demo connected, a screen and back, a value edited, Disconnect, quit.
+// With --record: the session goes to a capture from the start, named as the
+// scan showed the device; File → Stop recording ends it, and the menu offers
 // Record session… again.
 TEST_F(OktClient, ConnectRecordClickGoBackEditAValueDisconnectAndQuit) {
   QTemporaryDir dir;

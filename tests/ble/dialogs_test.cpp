@@ -54,27 +54,6 @@ class ConnectDialogsTest : public ::testing::Test {
   std::unique_ptr<QtConnectDialogs> dialogs;
 };
 
-TEST_F(ConnectDialogsTest, OpeningStartsAScanThatStopEnds) {
-  ScanDialog dialog(*flow, queue);
-  EXPECT_FALSE(flow->scanning());
-  dialog.show();
-  EXPECT_TRUE(flow->scanning());
-  EXPECT_TRUE(dialog.busyIndicator()->isVisible());
-  EXPECT_TRUE(dialog.stopButton()->isVisible());
-  EXPECT_FALSE(dialog.scanButton()->isVisible());
-  ASSERT_TRUE(processUntil([&] {
-    dialog.refresh();
-    return dialog.list()->topLevelItemCount() > 0;
-  }));
-  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(0), "0C:0C:0C:00:00:01");
-  EXPECT_TRUE(dialog.list()->topLevelItem(0)->text(2).endsWith(" dBm"));
-  QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
-  EXPECT_FALSE(flow->scanning());
-  EXPECT_FALSE(dialog.busyIndicator()->isVisible());
-  EXPECT_TRUE(dialog.scanButton()->isVisible());
-  EXPECT_EQ(dialog.list()->topLevelItemCount(), 1);  // stopping keeps what was found
-}
-
 // Rows put in by hand, while the scan the dialog started finds nothing.
 class ChosenRow : public ConnectDialogsTest, public ::testing::WithParamInterface<const char*> {
  protected:
@@ -201,21 +180,38 @@ TEST_F(ChosenRow, AScanFailureIsShownInTheDialog) {
   EXPECT_TRUE(stopped);
 }
 
-// "&Scan" twice, pick, "&Connect": the second scan took over from the first,
-// and the connect does not wait behind a 30 s scan.
-TEST_F(ConnectDialogsTest, ScanPickAndConnectThroughTheWorker) {
+// Opening starts a scan that Stop ends, keeping what it found; then "&Scan"
+// twice, pick, "&Connect": the second scan took over from the first, and
+// the connect does not wait behind a 30 s scan.
+TEST_F(ConnectDialogsTest, ScanStopScanPickAndConnectThroughTheWorker) {
   ScanDialog dialog(*flow, queue);
   dialogs->scanListChanged();  // nothing yet
-  dialog.show();
   test::LogCapture log;
+  EXPECT_FALSE(flow->scanning());
+  dialog.show();
+  EXPECT_TRUE(flow->scanning());
+  EXPECT_TRUE(dialog.busyIndicator()->isVisible());
+  EXPECT_TRUE(dialog.stopButton()->isVisible());
+  EXPECT_FALSE(dialog.scanButton()->isVisible());
   // The worker scans the emulated devices; the list fills on the GUI thread.
-  QTest::mouseClick(dialog.scanButton(), Qt::LeftButton);
-  QTest::mouseClick(dialog.scanButton(), Qt::LeftButton);
-  ASSERT_TRUE(processUntil([&] {
-    dialog.refresh();
-    return dialog.list()->topLevelItemCount() > 0;
-  }));
+  auto listed = [&] {
+    return processUntil([&] {
+      dialog.refresh();
+      return dialog.list()->topLevelItemCount() > 0;
+    });
+  };
+  ASSERT_TRUE(listed());
+  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(0), "0C:0C:0C:00:00:01");
   EXPECT_EQ(dialog.list()->topLevelItem(0)->text(1), "OKT Demo");
+  EXPECT_TRUE(dialog.list()->topLevelItem(0)->text(2).endsWith(" dBm"));
+  QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
+  EXPECT_FALSE(flow->scanning());
+  EXPECT_FALSE(dialog.busyIndicator()->isVisible());
+  EXPECT_TRUE(dialog.scanButton()->isVisible());
+  EXPECT_EQ(dialog.list()->topLevelItemCount(), 1);  // stopping keeps what was found
+  QTest::mouseClick(dialog.scanButton(), Qt::LeftButton);
+  QTest::mouseClick(dialog.scanButton(), Qt::LeftButton);
+  ASSERT_TRUE(listed());
   dialog.list()->setCurrentItem(dialog.list()->topLevelItem(0));
   QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
   EXPECT_FALSE(dialog.isVisible());

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -34,10 +33,6 @@ class CaptureFile : public ::testing::Test {
                .string();
   }
   void TearDown() override { fs::remove(path); }
-  std::vector<uint8_t> fileBytes() {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   std::string path;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -111,19 +112,11 @@ TEST_F(RecordedSession, TsharkDecodesEveryMessageTheClientReceived) {
   EXPECT_NE(all.find("type: GifPicture (8)"), std::string::npos);
 }
 
-class HostileCapture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("okt-hostile-test-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
-};
-
-TEST_F(HostileCapture, TheDissectorMarksMalformedMessagesWithoutLuaErrors) {
+TEST(HostileCapture, TheDissectorMarksMalformedMessagesWithoutLuaErrors) {
   if (!haveTshark()) GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): dissector not tested";
+  QTemporaryDir temporary;
+  ASSERT_TRUE(temporary.isValid());
+  fs::path dir = temporary.path().toStdString();
   using Bytes = std::vector<uint8_t>;
   const Bytes faulty[] = {
       {0, 1, 0, 0, 0, 1, 1, 0},  // INFO cut short

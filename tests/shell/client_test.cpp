@@ -64,7 +64,15 @@ MainWindow* mainWindow() {
   return nullptr;
 }
 
-ScanDialog* scanDialog() { return dynamic_cast<ScanDialog*>(QApplication::activeModalWidget()); }
+template <typename T>
+T* modal() {
+  return dynamic_cast<T*>(QApplication::activeModalWidget());
+}
+template <typename T>
+bool modalIs() {
+  return modal<T>() != nullptr;
+}
+ScanDialog* scanDialog() { return modal<ScanDialog>(); }
 
 // The emulator library's options, as the client has it loaded.
 void configureEmulator(std::vector<std::pair<const char*, const char*>> options) {
@@ -79,17 +87,24 @@ void configureEmulator(std::vector<std::pair<const char*, const char*>> options)
   w.warble_lib_config(static_cast<int32_t>(o.size()), o.data());
 }
 
-// "&Connect", "&Scan", the demo chosen, "&Connect": the steps up to the
-// connecting dialog.
-void chooseTheDemo(Driver& d) {
+// "&Connect", "&Scan": the scan dialog scanning.
+void startScanning(Driver& d) {
   d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
   d.add([] { return scanDialog() != nullptr; }, [] { scanDialog()->scanButton()->click(); });
+}
+
+// Then the demo chosen, "&Connect": the steps up to the connecting dialog.
+// `found` runs once the scan lists the demo.
+void chooseTheDemo(
+    Driver& d, std::function<void()> found = [] {}) {
+  startScanning(d);
   d.add(
       [] {
         scanDialog()->refresh();
         return scanDialog()->list()->topLevelItemCount() > 0;
       },
-      [] {
+      [found] {
+        found();
         ScanDialog* s = scanDialog();
         s->list()->setCurrentItem(s->list()->topLevelItem(0));
         s->connectButton()->click();
@@ -105,6 +120,13 @@ void clickAt(uint32_t ux, uint32_t uy) {
 }
 // The middle of menu row k of the page shown.
 void clickRow(int k) { clickAt(32768, 6144 + 9728 * k + 4000); }
+
+// On page 2 of the home menu: row `menuRow`, then row `itemRow` of the menu
+// it leads to.
+void openFromPage2(Driver& d, int menuRow, int itemRow) {
+  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [=] { clickRow(menuRow); });
+  d.add([] { return mainWindow()->pageBox()->text() == "0"; }, [=] { clickRow(itemRow); });
+}
 
 bool showsConnected() {
   return mainWindow() && mainWindow()->status()->text() == "Connected" && !QApplication::activeModalWidget();
@@ -139,7 +161,18 @@ class OktClient : public ::testing::Test {
   Driver d;
 };
 
-TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
+// The demo connected, a screen and back, a value edited, Disconnect, quit.
+// With --record: the session goes to a capture from the start, named as the
+// scan showed the device; File → Stop recording ends it, and the menu offers
+// Record session… again.
+TEST_F(OktClient, ConnectRecordClickGoBackEditAValueDisconnectAndQuit) {
+  QTemporaryDir dir;
+  std::string path = dir.filePath("session.btsnoop").toStdString();
+  d.add([] { return mainWindow() != nullptr; },
+        [] {
+          EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
+          EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
+        });
   chooseTheDemo(d);
   // The connecting dialog closes itself after "System READY"; the home menu is drawn.
   d.add([] { return showsConnected() && !mainWindow()->display()->frame().isNull(); },
@@ -153,7 +186,13 @@ TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos &&
                mainWindow()->backButton()->isEnabled();
       },
-      [] { mainWindow()->backButton()->click(); });
+      [] {
+        mainWindow()->stopRecordingAction()->trigger();
+        EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
+        EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
+        EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
+        mainWindow()->backButton()->click();
+      });
   // A value edit: page 2, "Settings", the speed row opens its number editor.
   d.add(
       [&] {
@@ -161,14 +200,11 @@ TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
                mainWindow()->nextButton()->isEnabled();
       },
       [] { mainWindow()->nextButton()->click(); });
-  d.add([&] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
-  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; },
-        [] {
-          auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
-          editor->field(0)->setText("123");
-          editor->okButton()->click();
-        });
+  openFromPage2(d, 3, 3);
+  d.add(modalIs<EditorDialog>, [] {
+    modal<EditorDialog>()->field(0)->setText("123");
+    modal<EditorDialog>()->okButton()->click();
+  });
   d.add([&] { return log.text().find("[LNK] Sending request with 15 bytes - 0008") != std::string::npos; },
         [] { mainWindow()->disconnectButton()->click(); });
   d.add(
@@ -196,15 +232,29 @@ TEST_F(OktClient, ConnectToTheDemoClickGoBackEditAValueDisconnectAndQuit) {
         EXPECT_TRUE(error.startsWith("Cannot write")) << error.toStdString();
         w->close();  // the close box: quit
       });
-  int rc = runDriven(d, log);
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(d.done(), 11u);  // every step ran
+  ClientOptions options;
+  options.recordFile = path;
+  EXPECT_EQ(runDriven(d, log, options), 0);
+  EXPECT_EQ(d.done(), 12u);  // every step ran
   std::string text = log.text();
   EXPECT_NE(text.find("VORNA Configurator  Application"), std::string::npos);
   EXPECT_NE(text.find("WARBLE 1.2.0-okt-emulator!"), std::string::npos);
   EXPECT_NE(text.find("System READY"), std::string::npos);
   EXPECT_NE(text.find("REDO Ctrl: task finished"), std::string::npos);
   EXPECT_EQ(text.find("Connection: Reconnecting"), std::string::npos);  // the user's Disconnect is final
+  EXPECT_NE(text.find("Recording to " + path), std::string::npos);
+  EXPECT_NE(text.find("Recording stopped: " + path), std::string::npos);
+  capture::Capture c;
+  std::string error;
+  ASSERT_TRUE(capture::readCapture(path, c, error)) << error;
+  EXPECT_EQ(c.name, "OKT Demo");
+  size_t writes = 0, notifications = 0;
+  for (const capture::AttEvent& e : c.events) {
+    writes += e.opcode == capture::ATT_WRITE_REQUEST && e.handle == capture::kHandleRequest;
+    notifications += e.opcode == capture::ATT_NOTIFICATION;
+  }
+  EXPECT_GE(writes, 4u);  // GET_INFO and the three GETs at least
+  EXPECT_GT(notifications, 100u);
 }
 
 // A picture of a window as the user sees it: on an X server (Xvfb) what the
@@ -227,19 +277,7 @@ TEST_F(OktClient, Screenshots) {
   const char* dir = std::getenv("OKT_SCREENSHOTS");
   if (!dir) GTEST_SKIP() << "OKT_SCREENSHOTS is not set";
   QString out = QString::fromUtf8(dir) + "/";
-  d.add([] { return mainWindow() != nullptr; }, [] { mainWindow()->connectButton()->click(); });
-  d.add(
-      [] {
-        if (!scanDialog()) return false;
-        scanDialog()->refresh();
-        return scanDialog()->list()->topLevelItemCount() > 0;
-      },
-      [out] {
-        snapshot(scanDialog(), out + "scan-dialog.png");
-        ScanDialog* s = scanDialog();
-        s->list()->setCurrentItem(s->list()->topLevelItem(0));
-        s->connectButton()->click();
-      });
+  chooseTheDemo(d, [out] { snapshot(scanDialog(), out + "scan-dialog.png"); });
   d.add(showsConnected, [out] {
     snapshot(mainWindow(), out + "main-window.png");
     mainWindow()->resize(1000, 720);
@@ -255,14 +293,11 @@ TEST_F(OktClient, Screenshots) {
         mainWindow()->resize(520, 760);
         mainWindow()->nextButton()->click();
       });
-  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [] { clickRow(3); });  // Settings
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Menu 59") != std::string::npos; }, [] { clickRow(3); });
-  d.add([] { return dynamic_cast<EditorDialog*>(QApplication::activeModalWidget()) != nullptr; },
-        [out] {
-          auto* editor = dynamic_cast<EditorDialog*>(QApplication::activeModalWidget());
-          snapshot(editor, out + "editor.png");
-          editor->reject();
-        });
+  openFromPage2(d, 3, 3);  // Settings, the speed's editor
+  d.add(modalIs<EditorDialog>, [out] {
+    snapshot(modal<EditorDialog>(), out + "editor.png");
+    modal<EditorDialog>()->reject();
+  });
   d.add([] { return QApplication::activeModalWidget() == nullptr; },
         [out] {
           mainWindow()->logDock()->show();
@@ -271,7 +306,7 @@ TEST_F(OktClient, Screenshots) {
           mainWindow()->close();
         });
   EXPECT_EQ(runDriven(d, log), 0);
-  EXPECT_EQ(d.done(), 8u);
+  EXPECT_EQ(d.done(), 9u);
 }
 
 // The demo's "Drop the link" row: the device goes away; the window says so,
@@ -293,46 +328,6 @@ TEST_F(OktClient, TheDemoDropsItsLinkAndTheClientComesBack) {
   d.add([&] { return showsConnected() && mainWindow()->pageBox()->text() == "1"; }, [] { mainWindow()->close(); });
   EXPECT_EQ(runDriven(d, log), 0);
   EXPECT_EQ(d.done(), 7u);  // the order of the connection's phases: the lifecycle tests
-}
-
-// --record: the session goes to a capture from the start, named as the scan
-// showed the device; File → Stop recording ends it, and the menu offers
-// Record session… again.
-TEST_F(OktClient, RecordsTheSessionUntilStopped) {
-  QTemporaryDir dir;
-  std::string path = dir.filePath("session.btsnoop").toStdString();
-  d.add([] { return mainWindow() != nullptr; },
-        [] {
-          EXPECT_TRUE(mainWindow()->counters()->text().contains("recording"));
-          EXPECT_FALSE(mainWindow()->recordAction()->isEnabled());
-        });
-  chooseTheDemo(d);
-  d.add(showsConnected, [] { clickRow(0); });
-  d.add([&] { return log.text().find("REDO Draw: Redrawing Screen 1") != std::string::npos; },
-        [] {
-          mainWindow()->stopRecordingAction()->trigger();
-          EXPECT_TRUE(mainWindow()->recordAction()->isEnabled());
-          EXPECT_FALSE(mainWindow()->stopRecordingAction()->isEnabled());
-          EXPECT_FALSE(mainWindow()->counters()->text().contains("recording"));
-          mainWindow()->close();
-        });
-  ClientOptions options;
-  options.recordFile = path;
-  EXPECT_EQ(runDriven(d, log, options), 0);
-  EXPECT_EQ(d.done(), 6u);
-  EXPECT_NE(log.text().find("Recording to " + path), std::string::npos);
-  EXPECT_NE(log.text().find("Recording stopped: " + path), std::string::npos);
-  capture::Capture c;
-  std::string error;
-  ASSERT_TRUE(capture::readCapture(path, c, error)) << error;
-  EXPECT_EQ(c.name, "OKT Demo");
-  size_t writes = 0, notifications = 0;
-  for (const capture::AttEvent& e : c.events) {
-    writes += e.opcode == capture::ATT_WRITE_REQUEST && e.handle == capture::kHandleRequest;
-    notifications += e.opcode == capture::ATT_NOTIFICATION;
-  }
-  EXPECT_GE(writes, 4u);  // GET_INFO and the three GETs at least
-  EXPECT_GT(notifications, 100u);
 }
 
 // The SEND_EVENT requests the client wrote since `from`: event and source
@@ -506,26 +501,14 @@ TEST_P(QuitTheClient, EndsAtOnce) {
 void openFromTheDemo(Driver& d, int menuRow, int itemRow, std::function<bool()> open) {
   chooseTheDemo(d);
   d.add(showsConnected, [] { mainWindow()->nextButton()->click(); });
-  d.add([] { return mainWindow()->pageBox()->text() == "1"; }, [=] { clickRow(menuRow); });
-  d.add([] { return mainWindow()->pageBox()->text() == "0"; }, [=] { clickRow(itemRow); });
+  openFromPage2(d, menuRow, itemRow);
   d.add(open, [] {});
-}
-
-template <typename T>
-bool modalIs() {
-  return dynamic_cast<T*>(QApplication::activeModalWidget()) != nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     States, QuitTheClient,
     ::testing::Values(QuitCase{"Idle", [](Driver&, test::LogCapture&) {}},
-                      QuitCase{"Scanning",
-                               [](Driver& d, test::LogCapture&) {
-                                 d.add([] { return mainWindow() != nullptr; },
-                                       [] { mainWindow()->connectButton()->click(); });
-                                 d.add([] { return scanDialog() != nullptr; },
-                                       [] { scanDialog()->scanButton()->click(); });
-                               }},
+                      QuitCase{"Scanning", [](Driver& d, test::LogCapture&) { startScanning(d); }},
                       QuitCase{"ConnectingWithAnUnansweredCall",
                                [](Driver& d, test::LogCapture& log) {
                                  configureEmulator({{"handler-delay-ms", "60000"}});

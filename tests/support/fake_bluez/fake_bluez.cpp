@@ -6,12 +6,12 @@
 // reach it, and what it sends comes back as changes of the data
 // characteristic's Value while notifications are on.
 //
-//   fake-bluez [--device FILE] [--omit UUID]... [--fail MEMBER[:UUID]]...
+//   fake-bluez [--omit UUID]... [--fail MEMBER[:UUID]]...
 //              [--hang MEMBER[:UUID]]... [--no-cccd] [--known] [--log FILE]
 //              [--powered-off | --no-adapter]
 //   fake-bluez --version   (prints a BlueZ version, as bluetoothd does)
 //
-// The device appears once discovery starts (unless --known), advertising the
+// The device, the demo, appears once discovery starts (unless --known), advertising the
 // OKT service. --powered-off and --no-adapter are the radio switched off and
 // a computer without one. --fail makes a
 // method (optionally only on the characteristic with that UUID) answer with
@@ -50,7 +50,6 @@ const QString kRequestUuid = "dadae002-8d09-4dbf-9b75-9e58b9b66b91";
 const QString kServiceUuid = "dadae001-8d09-4dbf-9b75-9e58b9b66b91";
 
 struct Options {
-  QString devicePath;
   QStringList omitted;
   QStringList failures;
   QStringList hangs;
@@ -349,9 +348,7 @@ int main(int argc, char** argv) {
   QStringList a = app.arguments();
   for (int i = 1; i < a.size(); ++i) {
     QString next = i + 1 < a.size() ? a[i + 1] : QString();
-    if (a[i] == "--device")
-      o.devicePath = next, ++i;
-    else if (a[i] == "--omit")
+    if (a[i] == "--omit")
       o.omitted << next, ++i;
     else if (a[i] == "--fail")
       o.failures << next, ++i;
@@ -374,9 +371,7 @@ int main(int argc, char** argv) {
   }
   okt::emu::DeviceDescription device;
   std::string error;
-  bool loaded = o.devicePath.isEmpty() ? okt::emu::loadDemoDevice(device, error)
-                                       : okt::emu::loadDeviceDescription(o.devicePath.toStdString(), device, error);
-  if (!loaded) {
+  if (!okt::emu::loadDemoDevice(device, error)) {
     std::fprintf(stderr, "fake-bluez: %s\n", error.c_str());
     return 2;
   }
